@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what building and testing QERN needs on Debian or Ubuntu.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+    g++ cmake ninja-build libgtest-dev libbenchmark-dev >/dev/null

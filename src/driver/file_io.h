@@ -1,0 +1,30 @@
+// Files by UTF-8 path, closed on every path.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace qern {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// fopen by a UTF-8 path (wide-character functions on Windows).
+FileHandle open_file(const std::string& path, const char* mode);
+// Deletes a file; returns true when it was deleted.
+bool remove_file(const std::string& path);
+// Renames `from` to `to`, replacing `to` if it exists. Returns true on success.
+bool replace_file(const std::string& from, const std::string& to);
+
+}  // namespace qern
+
+namespace qern {
+// A name beside `path` that no other process uses at the same time, for
+// writing a file completely before it is renamed into place.
+std::string temporary_path_for(const std::string& path);
+}  // namespace qern

@@ -1,0 +1,38 @@
+// The 8192-point real FFT and block filtering by a prepared spectrum.
+//
+// Spectra use the packed half-spectrum layout: index 0 holds X[0], index k
+// (1..4095) the real part of X[k], index 4096 X[4096], and index 8192 - k
+// minus the imaginary part of X[k]. The forward transform is unscaled, the
+// inverse carries 1/8192.
+#pragma once
+
+#include <array>
+#include <span>
+
+namespace qern {
+
+constexpr int FFT_SIZE = 8192;
+
+struct Twiddle {
+    double cos = 0.0;
+    double sin = 0.0;
+};
+// Entry k holds (cos(k s), sin(k s)), s = -2 pi / 8192 for the forward direction.
+using TwiddleTable = std::array<Twiddle, FFT_SIZE>;
+using FftBlock = std::span<double, FFT_SIZE>;
+
+// Fills `table`; `forward` nonzero gives angles -2 pi k / 8192, 0 gives +2 pi k / 8192.
+void make_twiddle_table(TwiddleTable& table, int forward);
+// Swaps data[i] with data[bitrev13(i)] for i < bitrev13(i).
+void bit_reverse_permute(FftBlock data);
+// Bit-reversed samples in, packed half spectrum out. `table`: forward.
+void rfft_forward(FftBlock data, const TwiddleTable& table);
+// Packed half spectrum in, bit-reversed samples out. `table`: conjugated (inverse).
+void rfft_inverse(FftBlock data, const TwiddleTable& table);
+// Circular convolution of `block` (natural order) with the kernel whose
+// packed spectrum is `spectrum`. `table` is a forward table or null (one is
+// then built for the call); it is the same after the call as before.
+// Returns 0, or -1 when a table is needed and cannot be allocated.
+int fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum, TwiddleTable* table);
+
+}  // namespace qern

@@ -1,0 +1,20 @@
+// Zero-phase high-pass of a whole signal by FFT overlap-save.
+#pragma once
+
+#include <span>
+
+#include "dsp/fft.h"
+#include "wav/sample_buffer.h"
+
+namespace qern {
+
+// Unit impulse minus a Hann-weighted sinc low-pass of cutoff `x`
+// (a fraction of the sample rate), 4097 taps in zero-phase layout.
+void make_highpass_kernel(std::span<double, FFT_SIZE> kernel, double x);
+
+// High-passes `count` samples at index 0.. of `values` in place, margins of
+// SAMPLE_MARGIN on both sides included (they are rewritten with the filter's
+// response). Signals shorter than FFT_SIZE are left untouched.
+void fft_filter_signal(SampleSpan values, int count, int sample_rate);
+
+}  // namespace qern
