@@ -26,7 +26,7 @@ std::string narrow(const wchar_t* text, UINT code_page, DWORD flags) {
 
 std::string utf16_to_utf8(const wchar_t* text) { return narrow(text, CP_UTF8, 0); }
 
-// No best-fit guesses (such as e for é): a character that code page 932
+// No best-fit guesses (an accented e becoming a plain e): a character that code page 932
 // lacks becomes the default character '?'.
 std::string utf16_to_cp932(const wchar_t* text) {
     return narrow(text, CODE_PAGE_932, WC_NO_BEST_FIT_CHARS);

@@ -13,7 +13,7 @@
 
 namespace qern {
 
-// sin and cos. Arguments beyond ±2^20 (never used by this program) fall
+// sin and cos. Arguments beyond +-2^20 (never used by this program) fall
 // back to the C library.
 double cr_sin(double x);
 double cr_cos(double x);
