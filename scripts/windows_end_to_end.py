@@ -240,7 +240,7 @@ def check_same_files(f, runner, name, input_wav, args, slack_lsb, output_name="o
 def check_windows_behaviour(f, runner, build, voice):
     exe_source = runner.windows[build]
     work = os.path.join(runner.work, "behaviour", build)
-    tools = os.path.join(work, "ツール Инструменты")
+    tools = os.path.join(work, "ツール_Инструменты")
     os.makedirs(tools)
     exe = os.path.join(tools, "qern.exe")
     shutil.copyfile(exe_source, exe)
@@ -271,10 +271,11 @@ def check_windows_behaviour(f, runner, build, voice):
     # still goes beside the executable.
     other = os.path.join(work, "other")
     os.makedirs(other)
-    relative = "..\\ツール Инструменты\\qern"
-    script = f'cd /d "{windows_path(other)}" && "{relative}" missing.wav out.wav A4 100'
-    subprocess.run(["wine", "cmd", "/c", script], cwd=other, stdout=subprocess.PIPE,
-                   stderr=subprocess.PIPE, timeout=600)
+    # (wine quotes an argument with spaces in a way cmd does not read, so
+    # the folder name has none.)
+    subprocess.run(["wine", "cmd", "/c", "..\\ツール_Инструменты\\qern", "missing.wav", "out.wav",
+                    "A4", "100"], cwd=other, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                   timeout=600)
     f.check(os.path.exists(log), f"{label} relative start: no log beside the executable")
     f.check(not any(n.endswith(".log") for n in os.listdir(other)),
             f"{label} relative start: log in the working folder: {os.listdir(other)}")
@@ -342,6 +343,8 @@ def shared_calls(shared):
     if os.path.isdir(voices):
         for singer in sorted(os.listdir(voices)):
             folder = os.path.join(voices, singer)
+            if not os.path.isdir(folder):
+                continue
             wavs = sorted(n for n in os.listdir(folder) if n.lower().endswith(".wav"))
             for i, wav in enumerate(wavs[:2]):
                 args = ["D#4", "100", "g-10H10", "120", "600", "200", "-400", "100", "20",
