@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "dsp/fft_filter.h"
@@ -108,11 +109,15 @@ TEST(FftFilterSignal, EqualsDirectConvolutionOverTheExtendedRange) {
     expect_filtered(12288, 33, false, 22050);  // count a multiple of 4096, zero margins
 }
 
-TEST(FftFilterSignal, ShortSignalIsUntouched) {
-    GuardedSignal s(8191, 34, true);
-    const std::vector<double> before(s.storage.data() - SAMPLE_MARGIN, s.storage.data() + s.storage.count() + SAMPLE_MARGIN);
-    fft_filter_signal(s.values, 8191, 44100);
-    EXPECT_EQ(std::memcmp(before.data(), s.storage.data() - SAMPLE_MARGIN, before.size() * sizeof(double)), 0);
+// Fewer than 8192 samples, or no usable rate (the kernel would be NaN):
+// samples and margins stay as they are.
+TEST(FftFilterSignal, ShortSignalOrNoRateIsUntouched) {
+    for (auto [count, rate] : {std::pair{8191, 44100}, std::pair{9000, 0}, std::pair{9000, -44100}}) {
+        GuardedSignal s(count, 34, true);
+        const std::vector<double> before(s.storage.data() - SAMPLE_MARGIN, s.storage.data() + s.storage.count() + SAMPLE_MARGIN);
+        fft_filter_signal(s.values, count, rate);
+        EXPECT_EQ(std::memcmp(before.data(), s.storage.data() - SAMPLE_MARGIN, before.size() * sizeof(double)), 0) << count << " " << rate;
+    }
 }
 
 TEST(FftFilterSignal, LeadingMarginTakesTheResponseToAStep) {

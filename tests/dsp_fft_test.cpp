@@ -150,6 +150,99 @@ TEST(Fft, InverseUndoesForward) {
     }
 }
 
+// The engine's steps written plainly, in the order they are defined (the
+// reversed-carry permutation; stage by stage, blocks inside j for the
+// inverse). The engine visits the butterflies of a stage in another order
+// and must give the same bits.
+void plain_bit_reverse(Block& d) {
+    int j = 0;
+    for (int i = 1; i <= N - 2; ++i) {
+        int bit = N / 2;
+        j ^= bit;
+        while ((j & bit) == 0) {
+            bit >>= 1;
+            j ^= bit;
+        }
+        if (i < j) std::swap(d[i], d[j]);
+    }
+}
+
+void plain_forward(Block& d, const TwiddleTable& w) {
+    for (int m = 0; m < N / 2; ++m) {
+        const double a = d[2 * m], b = d[2 * m + 1];
+        d[2 * m] = a + b;
+        d[2 * m + 1] = a - b;
+    }
+    for (int L = 4; L <= N; L *= 2) {
+        const int h = L / 2, q = L / 4, stride = N / L;
+        for (int i = 0; i < N; i += L) {
+            const double a = d[i], b = d[i + h];
+            d[i] = a + b;
+            d[i + h] = a - b;
+            for (int j = 1; j <= q - 1; ++j) {
+                const double c = w[j * stride].cos, s = w[j * stride].sin;
+                const int i1 = i + j, i2 = i + h - j, i3 = i + h + j, i4 = i + L - j;
+                const double t1 = d[i3] * c + d[i4] * s;
+                const double t2 = d[i3] * s - d[i4] * c;
+                const double o1 = d[i1], o2 = d[i2];
+                d[i3] = -o2 - t2;
+                d[i4] = o2 - t2;
+                d[i2] = o1 - t1;
+                d[i1] = o1 + t1;
+            }
+        }
+    }
+}
+
+void plain_inverse(Block& d, const TwiddleTable& w) {
+    d[0] = d[0] * 0.5;
+    d[4096] = d[4096] * 0.5;
+    for (int L = N; L >= 2; L /= 2) {
+        const int h = L / 2, q = L / 4, stride = N / L;
+        for (int i = 0; i < N; i += L) {
+            const double a = d[i], b = d[i + h];
+            d[i] = a + b;
+            d[i + h] = a - b;
+        }
+        if (q > 1) {
+            for (int j = 1; j <= q - 1; ++j) {
+                const double c = w[j * stride].cos, s = w[j * stride].sin;
+                for (int i = 0; i < N; i += L) {
+                    const int i1 = i + j, i2 = i + h - j, i3 = i + h + j, i4 = i + L - j;
+                    const double t1 = d[i1] - d[i2];
+                    const double t2 = d[i4] + d[i3];
+                    d[i1] = d[i1] + d[i2];
+                    d[i2] = d[i4] - d[i3];
+                    d[i3] = c * t1 + s * t2;
+                    d[i4] = c * t2 - s * t1;
+                }
+            }
+        }
+    }
+    for (double& v : d) v = v * 0.000244140625;
+}
+
+TEST(Fft, SameBitsAsThePlainSteps) {
+    auto table = std::make_unique<TwiddleTable>(forward_table());
+    for (unsigned seed : {41u, 42u}) {
+        const auto x = random_block(seed);
+        auto fast = std::make_unique<Block>(*x);
+        auto plain = std::make_unique<Block>(*x);
+        bit_reverse_permute(*fast);
+        plain_bit_reverse(*plain);
+        ASSERT_EQ(std::memcmp(fast.get(), plain.get(), sizeof(Block)), 0);
+        rfft_forward(*fast, *table);
+        plain_forward(*plain, *table);
+        ASSERT_EQ(std::memcmp(fast.get(), plain.get(), sizeof(Block)), 0);
+
+        for (Twiddle& t : *table) t.sin = -t.sin;
+        rfft_inverse(*fast, *table);
+        plain_inverse(*plain, *table);
+        for (Twiddle& t : *table) t.sin = -t.sin;
+        ASSERT_EQ(std::memcmp(fast.get(), plain.get(), sizeof(Block)), 0);
+    }
+}
+
 // Circular convolution with a kernel of few nonzero taps, directly.
 std::unique_ptr<Block> circular_convolution(const Block& x, const Block& h) {
     auto y = std::make_unique<Block>();

@@ -7,7 +7,10 @@
 // so the order in which they are visited does not change any result.
 #include "dsp/fft.h"
 
+#include <array>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -19,6 +22,34 @@ namespace {
 constexpr double TWO_PI = 6.283185307179586;
 constexpr int HALF_SIZE = FFT_SIZE / 2;
 constexpr double INVERSE_SCALE = 0.000244140625;  // 2^-12
+
+// The pairs (i, j), i < j, j the 13-bit reversal of i, in increasing i;
+// found at compile time by stepping j with a reversed-carry increment
+// (toggle bit 12; while that bit became 0, toggle the next lower one).
+struct SwapPair {
+    std::uint16_t i;
+    std::uint16_t j;
+};
+constexpr int PALINDROMES = 1 << 7;  // 13-bit values equal to their reversal
+using SwapTable = std::array<SwapPair, (FFT_SIZE - PALINDROMES) / 2>;
+
+constexpr SwapTable make_bit_reversal_swaps() {
+    SwapTable pairs{};
+    std::size_t n = 0;
+    int j = 0;
+    for (int i = 1; i < FFT_SIZE - 1; ++i) {
+        int bit = HALF_SIZE;
+        j ^= bit;
+        while ((j & bit) == 0) {
+            bit >>= 1;
+            j ^= bit;
+        }
+        if (i < j) pairs[n++] = SwapPair{static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(j)};
+    }
+    return pairs;
+}
+constexpr SwapTable BIT_REVERSAL_SWAPS = make_bit_reversal_swaps();
+static_assert(BIT_REVERSAL_SWAPS.back().i != 0, "every swap pair filled");
 
 void conjugate(TwiddleTable& table) {
     for (Twiddle& t : table) t.sin = -t.sin;
@@ -36,20 +67,10 @@ void make_twiddle_table(TwiddleTable& table, int forward) {
 
 void bit_reverse_permute(FftBlock data) {
     double* d = data.data();
-    // j runs through the 13-bit reversals of i by a reversed-carry increment.
-    int j = 0;
-    for (int i = 1; i < FFT_SIZE - 1; ++i) {
-        int bit = HALF_SIZE;
-        j ^= bit;
-        while ((j & bit) == 0) {
-            bit >>= 1;
-            j ^= bit;
-        }
-        if (i < j) {
-            const double t = d[i];
-            d[i] = d[j];
-            d[j] = t;
-        }
+    for (const SwapPair& p : BIT_REVERSAL_SWAPS) {
+        const double t = d[p.i];
+        d[p.i] = d[p.j];
+        d[p.j] = t;
     }
 }
 
