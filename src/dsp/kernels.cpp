@@ -1,0 +1,222 @@
+// Small signal kernels shared by the analysis and the synthesis.
+//
+// Each kernel checks once that its view covers every index it touches (in
+// debug builds, like SampleSpan::operator[]) and then works on the raw
+// memory, so the inner loops carry no bounds tests. Sums are accumulated in
+// the order the formulas state them; where a loop is arranged for speed
+// (several autocorrelation lags at once, the low-pass in chunks), every
+// single value still sees the same operations in the same order.
+#include "dsp/kernels.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cmath>
+
+namespace qern {
+namespace {
+
+constexpr double PI = 3.141592653589793;
+constexpr double TWO_PI = 6.283185307179586;
+
+// sin(d)/d, exactly 1 at d = 0.
+double sinc(double d) { return d == 0.0 ? 1.0 : std::sin(d) / d; }
+
+// The memory behind `s`, after checking that [first, last) lies inside it.
+double* checked_origin(SampleSpan s, int first, int last) {
+    assert(first >= last || (s.origin != nullptr && first >= s.begin && last <= s.end));
+    (void)first;
+    (void)last;
+    return s.origin;
+}
+
+constexpr int AUTOCORRELATION_FRAME = 1024;
+constexpr int AUTOCORRELATION_MAX_LAG = 512;
+// Lags computed side by side; each keeps its own running sum.
+constexpr int LAG_GROUP = 8;
+
+// r[k] = 512 (sum_{j=0}^{1023-k} x[j] x[j+k]) / (1024 - k) for k in
+// [first, last], each sum taken in increasing j from 0.0.
+void lagged_products(const double* x, int first, int last, double* r) {
+    constexpr int n = AUTOCORRELATION_FRAME;
+    int k = first;
+    for (; k + LAG_GROUP - 1 <= last; k += LAG_GROUP) {
+        std::array<double, LAG_GROUP> sum{};
+        // j < common is inside the overlap of every lag of the group.
+        const int common = n - (k + LAG_GROUP - 1);
+        for (int j = 0; j < common; ++j) {
+            const double xj = x[j];
+            const double* xk = x + j + k;
+#pragma GCC unroll 8
+            for (int g = 0; g < LAG_GROUP; ++g) sum[g] += xj * xk[g];
+        }
+        for (int g = 0; g < LAG_GROUP; ++g) {
+            const int lag = k + g;
+            for (int j = common; j < n - lag; ++j) sum[g] += x[j] * x[j + lag];
+            r[lag] = 512.0 * sum[g] / static_cast<double>(n - lag);
+        }
+    }
+    for (; k <= last; ++k) {
+        double sum = 0.0;
+        for (int j = 0; j < n - k; ++j) sum += x[j] * x[j + k];
+        r[k] = 512.0 * sum / static_cast<double>(n - k);
+    }
+}
+
+constexpr int FIR_HALF_LENGTH = 22;  // taps -22..22
+// Output samples computed per pass of the low-pass.
+constexpr int FIR_CHUNK = 512;
+
+}  // namespace
+
+void one_pole_smooth(double a, SampleSpan values, int count) {
+    if (a <= 0.0) return;
+    if (a > 1.0) a = 1.0;
+    double* v = checked_origin(values, 0, count);
+    const double b = 1.0 - a;
+    for (int i = 1; i < count; ++i) v[i] = a * v[i - 1] + b * v[i];
+}
+
+int sinc_resample(int first, int last, SampleSpan dst, double ratio, int centre, SampleSpan src) {
+    const int lo = first - centre;
+    const int hi = last - centre;
+    const double r = 1.0 / ratio;
+    const int out_first = static_cast<int>(ratio * lo);
+    const int out_last = static_cast<int>(ratio * hi);
+    double* y = checked_origin(dst, out_first, out_last);
+    const double* x = checked_origin(src, first, last) + centre;  // x[j] = src[centre + j]
+    for (int i = out_first; i < out_last; ++i) {
+        const double u = r * i;
+        const int t = static_cast<int>(u);
+        const int j_first = std::max(t - 15, lo);
+        const int j_last = std::min(t + 15, hi - 1);
+        double sum = 0.0;
+        for (int j = j_first; j <= j_last; ++j) sum += sinc(PI * (u - j)) * x[j];
+        y[i] = sum;
+    }
+    return 0;
+}
+
+void apply_hann_window(SampleSpan values, int n) {
+    if (n <= 0) return;
+    double* v = checked_origin(values, 0, n);
+    const double step = TWO_PI / n;
+    for (int i = 0; i < n; ++i) v[i] = v[i] * (0.5 - 0.5 * std::cos(i * step));
+}
+
+int fir_lowpass(SampleSpan input, int count, SampleSpan output, double cutoff) {
+    // Coefficients of taps 0..22: raised-cosine window times the ideal
+    // low-pass 2 fc sinc(2 pi fc k), not renormalised.
+    std::array<double, FIR_HALF_LENGTH + 1> h{};
+    for (int k = 0; k <= FIR_HALF_LENGTH; ++k) {
+        const double window = 0.5 + 0.5 * std::cos(TWO_PI * k / 45.0);
+        h[k] = window * 2.0 * cutoff * sinc(TWO_PI * cutoff * k);
+    }
+    if (count <= 0) return 0;
+
+    const double* x = checked_origin(input, -FIR_HALF_LENGTH, count + FIR_HALF_LENGTH);
+    double* y = checked_origin(output, 0, count);
+
+    // window[22 + m] holds input[n0 + m] as it was before this call, for
+    // m = -22 .. chunk + 21: the 22 samples before the chunk are carried over
+    // from the previous pass (the delay line), the rest is read before any
+    // output of this chunk is written. So output may be the input's memory.
+    // A short last chunk is padded with zeros and computed in full (the loops
+    // keep a fixed length); only its first outputs are stored.
+    std::array<double, FIR_CHUNK + 2 * FIR_HALF_LENGTH> window;
+    std::array<double, FIR_CHUNK> acc;
+    std::copy(x - FIR_HALF_LENGTH, x, window.begin());
+    for (int n0 = 0; n0 < count; n0 += FIR_CHUNK) {
+        const int m = std::min(FIR_CHUNK, count - n0);
+        const auto filled = std::copy(x + n0, x + n0 + m + FIR_HALF_LENGTH, window.begin() + FIR_HALF_LENGTH);
+        std::fill(filled, window.end(), 0.0);
+        const double* w = window.data() + FIR_HALF_LENGTH;
+        // y[n] = h0 x[n] + sum_{k=1}^{22} h[k] (x[n-k] + x[n+k]), k increasing.
+        for (int i = 0; i < FIR_CHUNK; ++i) acc[i] = h[0] * w[i];
+        for (int k = 1; k <= FIR_HALF_LENGTH; ++k) {
+            const double hk = h[k];
+            for (int i = 0; i < FIR_CHUNK; ++i) acc[i] += hk * (w[i - k] + w[i + k]);
+        }
+        std::copy(acc.begin(), acc.begin() + m, y + n0);
+        // The last 22 inputs of this chunk precede the next one.
+        std::copy(window.begin() + m, window.begin() + m + FIR_HALF_LENGTH, window.begin());
+    }
+    return 0;
+}
+
+int autocorrelate(int first_lag, SampleSpan frame, SampleSpan out, int last_lag) {
+    if (first_lag < 0 || first_lag > AUTOCORRELATION_MAX_LAG || last_lag > AUTOCORRELATION_MAX_LAG) return -1;
+    if (first_lag == 0 && last_lag == 0) last_lag = AUTOCORRELATION_MAX_LAG;
+
+    double* x = checked_origin(frame, 0, AUTOCORRELATION_FRAME);
+    if (!out.empty()) {
+        double* r = checked_origin(out, first_lag, last_lag + 1);
+        lagged_products(x, first_lag, last_lag, r);
+        return 0;
+    }
+    // Without an output array the results replace the frame, 0 at every
+    // index outside the lag range. (The working array lives on the stack, so
+    // this path cannot fail.)
+    std::array<double, AUTOCORRELATION_FRAME> work{};
+    lagged_products(x, first_lag, last_lag, work.data());
+    std::copy(work.begin(), work.end(), x);
+    return 0;
+}
+
+void copy_samples(SampleSpan dst, int count, SampleSpan src, int offset) {
+    if (count <= 0) return;
+    double* y = checked_origin(dst, 0, count);
+    const double* x = checked_origin(src, offset, offset + count) + offset;
+    std::copy(x, x + count, y);
+}
+
+int find_extreme(int mode, int start, SampleSpan values, int end) {
+    const double* v = checked_origin(values, start, std::max(end, start + 1));
+    int result = start;
+    if (mode > 0) {
+        double best = v[start];
+        for (int i = start; i < end; ++i) {
+            if (v[i] > best) {
+                best = v[i];
+                result = i;
+            }
+        }
+    } else if (mode < 0) {
+        double best = v[start];
+        for (int i = start; i < end; ++i) {
+            if (v[i] < best) {
+                best = v[i];
+                result = i;
+            }
+        }
+    } else {
+        double best = std::fabs(v[start]);
+        for (int i = start; i < end; ++i) {
+            if (std::fabs(v[i]) > best) {
+                best = std::fabs(v[i]);
+                result = i;
+            }
+        }
+    }
+    return result;
+}
+
+void normalize_and_clip(SampleSpan values, int count, int volume, int strength) {
+    // The peak is read even for count <= 0 (values[0]), as find_extreme does.
+    const int k = find_extreme(0, 0, values, count);
+    const double peak = std::fabs(values[k]);
+    if (peak == 0.0) return;
+    const double gain = std::pow(16384.0 / peak, strength / 100.0) * (volume / 100.0);
+    double* v = checked_origin(values, 0, count);
+    for (int i = 0; i < count; ++i) {
+        double s = gain * v[i];
+        if (s > 32767.0) {
+            s = 32767.0;
+        } else if (s < -32768.0) {
+            s = -32768.0;
+        }
+        v[i] = s;
+    }
+}
+
+}  // namespace qern
