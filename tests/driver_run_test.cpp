@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <new>
 #include <regex>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@ struct StageScript {
     bool cache_fails = false;
     bool read_fails = false;
     bool synthesis_fails = false;
+    bool synthesis_throws = false;
     int synthesis_calls = 0;
 };
 StageScript g_script;
@@ -47,6 +49,10 @@ int fake_read_marks(std::FILE* stream, ResampleJob& job) {
 // Hands the job an output of three samples.
 int fake_synthesize(ResampleJob& job) {
     ++g_script.synthesis_calls;
+    if (g_script.synthesis_throws) {
+        log_error("%s(throws)\n", ERROR_PREFIX);
+        throw std::bad_alloc();
+    }
     if (g_script.synthesis_fails) {
         log_error("%s(synthesis)\n", ERROR_PREFIX);
         return -1;
@@ -155,13 +161,14 @@ TEST_F(RunSequence, EachFailureKeepsItsLogAndCopiesItToStandardError) {
     const std::vector<Case> cases = {
         {"bad note", command(out, "H4"), {},
          "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n"},
-        {"cache", command(out), {true, false, false, 0},
+        {"exception", command(out), {false, false, false, true, 0}, "エラー:(throws)\n"},
+        {"cache", command(out), {true, false, false, false, 0},
          "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
-        {"cache before nul", command("nul"), {true, false, false, 0},
+        {"cache before nul", command("nul"), {true, false, false, false, 0},
          "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
-        {"marks", command(out), {false, true, false, 0},
+        {"marks", command(out), {false, true, false, false, 0},
          "エラー:(marks)\nエラー:パラメータファイル読み込みに失敗しました\n"},
-        {"synthesis", command(out), {false, false, true, 0},
+        {"synthesis", command(out), {false, false, true, false, 0},
          "エラー:(synthesis)\nエラー:音声の合成に失敗しました\n"},
         {"output", command(no_dir), {},
          "エラー:ファイル" + no_dir + "を開けません\nエラー:ファイルの書き出しに失敗しました\n"},
