@@ -50,6 +50,30 @@ bool replace_file(const std::string& from, const std::string& to) {
 static long current_process_id() { return static_cast<long>(getpid()); }
 #endif
 
+namespace {
+#ifdef _WIN32
+int seek64(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(file, offset, origin); }
+std::int64_t tell64(std::FILE* file) { return _ftelli64(file); }
+#else
+int seek64(std::FILE* file, std::int64_t offset, int origin) {
+    return fseeko(file, static_cast<off_t>(offset), origin);
+}
+std::int64_t tell64(std::FILE* file) { return static_cast<std::int64_t>(ftello(file)); }
+#endif
+}  // namespace
+
+bool seek_relative(std::FILE* file, std::int64_t offset) {
+    return seek64(file, offset, SEEK_CUR) == 0;
+}
+
+std::int64_t bytes_remaining(std::FILE* file) {
+    const std::int64_t here = tell64(file);
+    if (here < 0 || seek64(file, 0, SEEK_END) != 0) return -1;
+    const std::int64_t end = tell64(file);
+    if (seek64(file, here, SEEK_SET) != 0 || end < here) return -1;
+    return end - here;
+}
+
 std::string temporary_path_for(const std::string& path) {
     // Process and thread identify the writer: no two writers at the same
     // moment share a name.

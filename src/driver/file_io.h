@@ -1,6 +1,7 @@
 // Files by UTF-8 path, closed on every path.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -20,6 +21,13 @@ FileHandle open_file(const std::string& path, const char* mode);
 bool remove_file(const std::string& path);
 // Renames `from` to `to`, replacing `to` if it exists. Returns true on success.
 bool replace_file(const std::string& from, const std::string& to);
+
+// Moves the position of `file` by `offset` bytes (64-bit on every platform).
+// Returns true on success.
+bool seek_relative(std::FILE* file, std::int64_t offset);
+// The number of bytes from the current position to the end of `file`, the
+// position unchanged; -1 when it cannot be told.
+std::int64_t bytes_remaining(std::FILE* file);
 
 }  // namespace qern
 

@@ -1,7 +1,4 @@
-// Placeholder entry point; the run sequence comes with the driver.
-#include <cstdio>
+// The resampler executable.
+#include "driver/run.h"
 
-int main() {
-    std::fputs("QERN Ver0.19\n", stdout);
-    return 0;
-}
+int main(int argc, char** argv) { return qern::run_resampler(argc, argv); }

@@ -23,16 +23,21 @@ using FftBlock = std::span<double, FFT_SIZE>;
 
 // Fills `table`; `forward` nonzero gives angles -2 pi k / 8192, 0 gives +2 pi k / 8192.
 void make_twiddle_table(TwiddleTable& table, int forward);
-// Swaps data[i] with data[bitrev13(i)] for i < bitrev13(i).
+// Swaps data[i] with data[bitrev13(i)] for i < bitrev13(i); its own inverse.
 void bit_reverse_permute(FftBlock data);
-// Bit-reversed samples in, packed half spectrum out. `table`: forward.
+// Bit-reversed samples in, packed half spectrum out (unscaled). `table`:
+// forward. No allocation, no trigonometric calls.
 void rfft_forward(FftBlock data, const TwiddleTable& table);
-// Packed half spectrum in, bit-reversed samples out. `table`: conjugated (inverse).
+// Packed half spectrum in, bit-reversed samples out, scaled by 1/8192.
+// `table`: the forward table with every sine negated (the angles +2 pi k / 8192).
 void rfft_inverse(FftBlock data, const TwiddleTable& table);
 // Circular convolution of `block` (natural order) with the kernel whose
 // packed spectrum is `spectrum`. `table` is a forward table or null (one is
 // then built for the call); it is the same after the call as before.
-// Returns 0, or -1 when a table is needed and cannot be allocated.
+// The table is conjugated while the inverse runs, so one table must not
+// serve two transforms at the same time.
+// Returns 0, or -1 (block untouched, "三角関数テーブル作成に失敗" logged)
+// when a table is needed and cannot be allocated.
 int fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum, TwiddleTable* table);
 
 }  // namespace qern

@@ -14,7 +14,12 @@ void make_highpass_kernel(std::span<double, FFT_SIZE> kernel, double x);
 
 // High-passes `count` samples at index 0.. of `values` in place, margins of
 // SAMPLE_MARGIN on both sides included (they are rewritten with the filter's
-// response). Signals shorter than FFT_SIZE are left untouched.
+// response): values[n] for n = -2048 .. count + 2047 becomes the 4097-tap
+// kernel of make_highpass_kernel(20 / sample_rate) applied to the extended
+// signal, zero outside that range. Nothing beyond the margins is read or
+// written. Signals shorter than FFT_SIZE are left untouched, and so is the
+// signal when sample_rate <= 0 or the 256 KiB of working storage cannot be
+// allocated (there is no result to report).
 void fft_filter_signal(SampleSpan values, int count, int sample_rate);
 
 }  // namespace qern

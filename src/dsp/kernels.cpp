@@ -47,6 +47,7 @@ void lagged_products(const double* x, int first, int last, double* r) {
         for (int j = 0; j < common; ++j) {
             const double xj = x[j];
             const double* xk = x + j + k;
+#pragma GCC unroll 8
             for (int g = 0; g < LAG_GROUP; ++g) sum[g] += xj * xk[g];
         }
         for (int g = 0; g < LAG_GROUP; ++g) {
@@ -120,18 +121,21 @@ int fir_lowpass(SampleSpan input, int count, SampleSpan output, double cutoff) {
     // m = -22 .. chunk + 21: the 22 samples before the chunk are carried over
     // from the previous pass (the delay line), the rest is read before any
     // output of this chunk is written. So output may be the input's memory.
+    // A short last chunk is padded with zeros and computed in full (the loops
+    // keep a fixed length); only its first outputs are stored.
     std::array<double, FIR_CHUNK + 2 * FIR_HALF_LENGTH> window;
     std::array<double, FIR_CHUNK> acc;
     std::copy(x - FIR_HALF_LENGTH, x, window.begin());
     for (int n0 = 0; n0 < count; n0 += FIR_CHUNK) {
         const int m = std::min(FIR_CHUNK, count - n0);
-        std::copy(x + n0, x + n0 + m + FIR_HALF_LENGTH, window.begin() + FIR_HALF_LENGTH);
+        const auto filled = std::copy(x + n0, x + n0 + m + FIR_HALF_LENGTH, window.begin() + FIR_HALF_LENGTH);
+        std::fill(filled, window.end(), 0.0);
         const double* w = window.data() + FIR_HALF_LENGTH;
         // y[n] = h0 x[n] + sum_{k=1}^{22} h[k] (x[n-k] + x[n+k]), k increasing.
-        for (int i = 0; i < m; ++i) acc[i] = h[0] * w[i];
+        for (int i = 0; i < FIR_CHUNK; ++i) acc[i] = h[0] * w[i];
         for (int k = 1; k <= FIR_HALF_LENGTH; ++k) {
             const double hk = h[k];
-            for (int i = 0; i < m; ++i) acc[i] += hk * (w[i - k] + w[i + k]);
+            for (int i = 0; i < FIR_CHUNK; ++i) acc[i] += hk * (w[i - k] + w[i + k]);
         }
         std::copy(acc.begin(), acc.begin() + m, y + n0);
         // The last 22 inputs of this chunk precede the next one.

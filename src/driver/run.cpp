@@ -1,0 +1,83 @@
+#include "driver/run.h"
+
+#include <chrono>
+
+#include "analysis/pitch_mark_file.h"
+#include "driver/command_line.h"
+#include "driver/error_log.h"
+#include "synthesis/synthesize.h"
+#include "wav/wav_writer.h"
+
+namespace qern {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class RunResult { SYNTHESIZED, ANALYSED_ONLY, FAILED };
+
+// Steps from the command line to the output file; the job lives, and is
+// released, within.
+RunResult run_job(int argc, char** argv, const RunStages& stages) {
+    ResampleJob job;
+    if (parse_arguments(argc, argv, job) != 0) {
+        log_error("%sコマンドラインオプションの処理に失敗しました\n", ERROR_PREFIX);
+        return RunResult::FAILED;
+    }
+    FileHandle pitch_marks = stages.open_pitch_mark_cache(job, job.input_path, job.flag_R);
+    if (!pitch_marks) {
+        log_error("%spmkファイルの取得に失敗\n", ERROR_PREFIX);
+        return RunResult::FAILED;
+    }
+    if (job.output_path == "nul" || job.output_path == "NUL") return RunResult::ANALYSED_ONLY;
+    const int read_result = stages.read_pitch_mark_file(pitch_marks.get(), job);
+    pitch_marks.reset();
+    if (read_result != 0) {
+        log_error("%sパラメータファイル読み込みに失敗しました\n", ERROR_PREFIX);
+        return RunResult::FAILED;
+    }
+    if (stages.synthesize(job) != 0) {
+        log_error("%s音声の合成に失敗しました\n", ERROR_PREFIX);
+        return RunResult::FAILED;
+    }
+    if (write_wav_file(job.output_path, job) != 0) {
+        log_error("%sファイルの書き出しに失敗しました\n", ERROR_PREFIX);
+        return RunResult::FAILED;
+    }
+    return RunResult::SYNTHESIZED;
+}
+
+}  // namespace
+
+RunStages default_run_stages() {
+    return RunStages{&open_pitch_mark_cache, &read_pitch_mark_file, &synthesize};
+}
+
+int run_resampler(int argc, char** argv) { return run_resampler(argc, argv, default_run_stages()); }
+
+int run_resampler(int argc, char** argv, const RunStages& stages) {
+    const Clock::time_point run_start_time = Clock::now();
+    if (argc < 5) {
+        print_formatted(BANNER_FORMAT, VERSION_MAJOR, VERSION_MINOR);
+        return 0;
+    }
+    // A log that cannot be created does not stop the run: its messages go to
+    // standard error instead.
+    if (!open_error_log(error_log_path_for(argv[0]))) {
+        print_error_text("エラーログ出力用ファイルの作成に失敗\n");
+    }
+    const RunResult result = run_job(argc, argv, stages);
+    if (result == RunResult::FAILED) {
+        close_error_log();
+        return 1;
+    }
+    if (result == RunResult::SYNTHESIZED) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+            Clock::now() - run_start_time);
+        print_formatted("処理時間=%dmsec\n", static_cast<int>(elapsed.count()));
+    }
+    delete_error_log();
+    return 0;
+}
+
+}  // namespace qern

@@ -1,0 +1,248 @@
+#include "wav/wav_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "driver/error_log.h"
+#include "driver/file_io.h"
+#include "wav/byte_order.h"
+
+namespace qern {
+
+namespace {
+
+constexpr const char* MSG_FMT_READ_FAILED = "%sfmtチャンクの読み込みに失敗\n";
+
+// Frames decoded per read of the data chunk.
+constexpr int FRAMES_PER_READ = 16384;
+
+bool read_bytes(std::FILE* file, unsigned char* out, std::size_t count) {
+    return std::fread(out, 1, count, file) == count;
+}
+
+// The four bytes of a chunk identifier as text, up to a zero byte among them.
+std::string identifier_text(const unsigned char* id) {
+    const char* text = reinterpret_cast<const char*>(id);
+    return std::string(text, std::find(text, text + 4, '\0'));
+}
+
+bool is_identifier(const unsigned char* id, const char* expected) {
+    return std::memcmp(id, expected, 4) == 0;
+}
+
+bool has_wav_extension(const std::string& path) {
+    if (path.size() < 4) return false;
+    const std::string ending = path.substr(path.size() - 4);
+    return ending == ".wav" || ending == ".WAV";
+}
+
+// Reads a 4-byte identifier that must be `expected`, with the two messages
+// for a failed read and for other bytes.
+int read_identifier(std::FILE* file, const char* expected, const char* read_failed,
+                    const char* missing) {
+    unsigned char id[4];
+    if (!read_bytes(file, id, 4)) {
+        log_error(read_failed, ERROR_PREFIX);
+        return -1;
+    }
+    if (!is_identifier(id, expected)) {
+        log_error(missing, ERROR_PREFIX, identifier_text(id).c_str());
+        return -1;
+    }
+    return 0;
+}
+
+// Slides a 4-byte window through the file one byte at a time until it holds
+// "data"; the window starts with the identifier already read.
+bool find_data_chunk(std::FILE* file, unsigned char window[4]) {
+    while (!is_identifier(window, "data")) {
+        const int c = std::fgetc(file);
+        if (c == EOF) return false;
+        std::memmove(window, window + 1, 3);
+        window[3] = static_cast<unsigned char>(c);
+    }
+    return true;
+}
+
+double decode_value(const unsigned char* b, int bytes_per_sample) {
+    switch (bytes_per_sample) {
+        case 1:
+            return static_cast<double>(b[0]) - 128.0;
+        case 2:
+            return load_le16_signed(b);
+        case 3: {
+            const std::uint32_t raw = b[0] | (b[1] << 8) | (static_cast<std::uint32_t>(b[2]) << 16);
+            const std::int32_t value = static_cast<std::int32_t>(raw << 8) >> 8;  // sign-extend
+            return value;
+        }
+        default:
+            return load_le32_signed(b);
+    }
+}
+
+}  // namespace
+
+int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
+                   int& bits_per_sample) {
+    unsigned char b[4];
+    if (!read_bytes(file, b, 4)) {
+        log_error("%sfmtチャンクサイズの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    const std::int32_t chunk_size = load_le32_signed(b);
+    if (chunk_size != 16) {
+        log_warning("%sfmtチャンクサイズが16ではなく%dとなっています\nデータが正しく読み込めない可能性があります\n",
+                    WARNING_PREFIX, static_cast<int>(chunk_size));
+    }
+    if (!read_bytes(file, b, 2)) {
+        log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (load_le16_signed(b) != 1) {
+        log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (!read_bytes(file, b, 2)) {
+        log_error("%sチャンネル数の読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    channel_count = load_le16_signed(b);
+    if (channel_count != 1 && channel_count != 2) {
+        log_error("%s対応していないチャンネル数 %d\n", ERROR_PREFIX, channel_count);
+        return -1;
+    }
+    if (!read_bytes(file, b, 4)) {
+        log_error("%sサンプリングレートの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    const std::int32_t sample_rate = load_le32_signed(b);
+    if (sample_rate <= 0) {
+        log_error("%sサンプリングレートの値が不正 %d\n", ERROR_PREFIX, static_cast<int>(sample_rate));
+        return -1;
+    }
+    job.sample_rate = sample_rate;
+    if (!seek_relative(file, 6)) {
+        log_error("%sデータ速度とブロックサイズのスキップに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (!read_bytes(file, b, 2)) {
+        log_error("%s1サンプルあたりのビット数の読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    bits_per_sample = load_le16_signed(b);
+    if (bits_per_sample != 8 && bits_per_sample != 16 && bits_per_sample != 24 &&
+        bits_per_sample != 32) {
+        log_error("%s対応していないBitsPerSample値 %d\n", ERROR_PREFIX, bits_per_sample);
+        return -1;
+    }
+    if (chunk_size != 16) seek_relative(file, static_cast<std::int64_t>(chunk_size) - 16);  // failure ignored
+    return 0;
+}
+
+int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
+                     int& bytes_per_sample) {
+    if (read_identifier(file, "RIFF", "%sRIFFヘッダの読み込みに失敗\n",
+                        "%sRIFFヘッダがない\n入っていたのは%sでした\n") != 0) {
+        return -1;
+    }
+    if (!seek_relative(file, 4)) {
+        log_error("%sファイルサイズの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (read_identifier(file, "WAVE", "%sWAVEヘッダの読み込みに失敗\n",
+                        "%sWAVEヘッダがない\n入っていたのは%sでした\n") != 0) {
+        return -1;
+    }
+    if (read_identifier(file, "fmt ", MSG_FMT_READ_FAILED,
+                        "%sfmtチャンクがない\n入っていたのは%sでした\n") != 0) {
+        return -1;
+    }
+    int bits_per_sample = 0;
+    if (read_fmt_chunk(file, job, channel_count, bits_per_sample) != 0) {
+        log_error(MSG_FMT_READ_FAILED, ERROR_PREFIX);
+        return -1;
+    }
+    bytes_per_sample = bits_per_sample / 8;
+
+    unsigned char window[4];
+    if (!read_bytes(file, window, 4)) {
+        log_error("%sdataチャンクの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (!find_data_chunk(file, window)) {
+        log_error("%sdataチャンクが見つかりませんでした\n", ERROR_PREFIX);
+        return -1;
+    }
+    unsigned char b[4];
+    if (!read_bytes(file, b, 4)) {
+        log_error("%sデータサイズの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    std::int32_t data_size = load_le32_signed(b);
+    const std::int64_t present = std::max<std::int64_t>(bytes_remaining(file), 0);
+    if (data_size - present > MAX_DATA_SHORTFALL) data_size = static_cast<std::int32_t>(present);
+    job.sample_count = data_size / bytes_per_sample / channel_count;
+    if (job.sample_count <= 0) {
+        log_error("%sデータサイズが大きすぎる\n", ERROR_PREFIX);
+        return -1;
+    }
+    return 0;
+}
+
+int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
+                     int channel_count) {
+    job.samples = SampleBuffer::allocate(job.sample_count);
+    if (job.samples.empty()) {
+        log_error("%sデータを読み込むメモリの確保に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    const std::size_t value_bytes = static_cast<std::size_t>(bytes_per_sample);
+    const std::size_t frame_bytes = value_bytes * static_cast<std::size_t>(channel_count);
+    std::vector<unsigned char> bytes(frame_bytes * FRAMES_PER_READ);
+    double* samples = job.samples.data();
+    for (int first = 0; first < job.sample_count;) {
+        const int frames = std::min(FRAMES_PER_READ, job.sample_count - first);
+        const std::size_t wanted = frame_bytes * static_cast<std::size_t>(frames);
+        const std::size_t got = std::fread(bytes.data(), 1, wanted, file);
+        // A value the file ends inside is not added; the frame keeps the
+        // values read before it, divided by the channel count.
+        for (int i = 0; i < frames; ++i) {
+            double sum = 0.0;
+            for (int c = 0; c < channel_count; ++c) {
+                const std::size_t offset = (static_cast<std::size_t>(i) * channel_count + c) * value_bytes;
+                if (offset + value_bytes > got) break;
+                sum += decode_value(bytes.data() + offset, bytes_per_sample);
+            }
+            samples[first + i] = sum / channel_count;
+        }
+        if (got < wanted) break;  // the file ended: later samples stay 0.0
+        first += frames;
+    }
+    return 0;
+}
+
+int read_wav_file(const std::string& path, ResampleJob& job) {
+    job.samples.reset();
+    job.sample_count = 0;
+    const FileHandle file = open_file(path, "rb");
+    if (!file) {
+        log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        return -1;
+    }
+    if (!has_wav_extension(path)) {
+        log_error("%s未知の拡張子です\n", ERROR_PREFIX);
+        return -1;
+    }
+    int channel_count = 0;
+    int bytes_per_sample = 0;
+    if (read_wav_headers(file.get(), job, channel_count, bytes_per_sample) != 0 ||
+        read_sample_data(job, bytes_per_sample, file.get(), channel_count) != 0) {
+        job.samples.reset();
+        job.sample_count = 0;
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace qern

@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "dsp/fft.h"
+
+namespace qern {
+namespace {
+
+constexpr int N = FFT_SIZE;
+using Block = std::array<double, N>;
+
+const TwiddleTable& forward_table() {
+    static const std::unique_ptr<TwiddleTable> table = [] {
+        auto t = std::make_unique<TwiddleTable>();
+        make_twiddle_table(*t, 1);
+        return t;
+    }();
+    return *table;
+}
+
+std::unique_ptr<Block> random_block(unsigned seed) {
+    auto b = std::make_unique<Block>();
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    for (double& v : *b) v = dist(rng);
+    return b;
+}
+
+// Forward transform of a block in natural order.
+std::unique_ptr<Block> spectrum_of(const Block& x) {
+    auto s = std::make_unique<Block>(x);
+    bit_reverse_permute(*s);
+    rfft_forward(*s, forward_table());
+    return s;
+}
+
+// Packed half spectrum checked against a direct DFT, in long double, at the
+// given bins.
+void expect_matches_dft(const Block& x, const Block& packed, std::initializer_list<int> bins, double tolerance) {
+    const long double two_pi = 6.283185307179586476925286766559L;
+    for (int k : bins) {
+        long double re = 0.0L, im = 0.0L;
+        for (int n = 0; n < N; ++n) {
+            const long double angle = two_pi * static_cast<long double>((static_cast<long long>(k) * n) % N) / N;
+            re += x[n] * std::cos(angle);
+            im -= x[n] * std::sin(angle);
+        }
+        EXPECT_NEAR(packed[k], static_cast<double>(re), tolerance) << "real part of bin " << k;
+        if (k != 0 && k != N / 2) {
+            EXPECT_NEAR(packed[N - k], static_cast<double>(-im), tolerance) << "imaginary part of bin " << k;
+        } else {
+            EXPECT_NEAR(static_cast<double>(im), 0.0, tolerance);
+        }
+    }
+}
+
+TEST(Fft, TwiddleTableDirections) {
+    const TwiddleTable& f = forward_table();
+    auto inverse = std::make_unique<TwiddleTable>();
+    make_twiddle_table(*inverse, 0);
+    EXPECT_EQ(f[0].cos, 1.0);
+    EXPECT_EQ(f[0].sin, 0.0);
+    EXPECT_NEAR(f[2048].cos, 0.0, 1e-15);
+    EXPECT_NEAR(f[2048].sin, -1.0, 1e-15);  // forward: angle -pi/2
+    EXPECT_NEAR(f[1024].cos, std::sqrt(0.5), 1e-15);
+    EXPECT_NEAR(f[1024].sin, -std::sqrt(0.5), 1e-15);
+    EXPECT_NEAR(f[1].sin, -0.0007669903187427045, 1e-18);
+    for (int k = 0; k < N; ++k) {
+        ASSERT_NEAR((*inverse)[k].cos, f[k].cos, 1e-16) << k;
+        ASSERT_NEAR((*inverse)[k].sin, -f[k].sin, 1e-16) << k;
+    }
+}
+
+TEST(Fft, BitReversePermutation) {
+    auto b = std::make_unique<Block>();
+    for (int i = 0; i < N; ++i) (*b)[i] = i;
+    bit_reverse_permute(*b);
+    for (int i = 0; i < N; ++i) {
+        int r = 0;
+        for (int bit = 0; bit < 13; ++bit) r |= ((i >> bit) & 1) << (12 - bit);
+        ASSERT_EQ((*b)[i], r) << i;
+    }
+}
+
+TEST(Fft, PackingOfSimpleSignals) {
+    Block x{};
+    auto check = [](const Block& s, auto expected) {
+        for (int k = 0; k < N; ++k) ASSERT_NEAR(s[k], expected(k), 1e-9) << k;
+    };
+
+    x.fill(1.0);  // constant: all in bin 0
+    check(*spectrum_of(x), [](int k) { return k == 0 ? 8192.0 : 0.0; });
+
+    for (int n = 0; n < N; ++n) x[n] = n % 2 == 0 ? 1.0 : -1.0;  // Nyquist
+    check(*spectrum_of(x), [](int k) { return k == 4096 ? 8192.0 : 0.0; });
+
+    for (int n = 0; n < N; ++n) x[n] = std::cos(6.283185307179586 * 3 * n / N);
+    check(*spectrum_of(x), [](int k) { return k == 3 ? 4096.0 : 0.0; });
+
+    // Bin 1's imaginary part is -4096, stored negated at 8191.
+    for (int n = 0; n < N; ++n) x[n] = std::sin(6.283185307179586 * n / N);
+    check(*spectrum_of(x), [](int k) { return k == 8191 ? 4096.0 : 0.0; });
+
+    x.fill(0.0);  // impulse: flat real spectrum, no imaginary part
+    x[0] = 1.0;
+    check(*spectrum_of(x), [](int k) { return k <= 4096 ? 1.0 : 0.0; });
+
+    // An impulse at 1 gives X[k] = e^(-2 pi i k / N): the packing's sign
+    // and order of the upper half.
+    x[0] = 0.0;
+    x[1] = 1.0;
+    check(*spectrum_of(x), [](int k) {
+        if (k <= 4096) return std::cos(6.283185307179586 * k / N);
+        return std::sin(6.283185307179586 * (N - k) / N);  // -Im X[N - k]
+    });
+}
+
+TEST(Fft, RandomBlockMatchesDirectTransform) {
+    const auto x = random_block(21);
+    const auto s = spectrum_of(*x);
+    expect_matches_dft(*x, *s, {0, 1, 2, 3, 5, 100, 1023, 1024, 2047, 2048, 2049, 3000, 4094, 4095, 4096}, 1e-10);
+}
+
+TEST(Fft, InverseUndoesForward) {
+    const auto x = random_block(22);
+    auto inverse_table = std::make_unique<TwiddleTable>(forward_table());
+    for (Twiddle& t : *inverse_table) t.sin = -t.sin;
+
+    auto y = spectrum_of(*x);
+    rfft_inverse(*y, *inverse_table);
+    bit_reverse_permute(*y);
+    for (int n = 0; n < N; ++n) ASSERT_NEAR((*y)[n], (*x)[n], 1e-14) << n;
+
+    // The inverse's packing and scale: bin 5 with real part 1 and imaginary
+    // part 2 (stored as -2 at 8192 - 5).
+    Block s{};
+    s[5] = 1.0;
+    s[N - 5] = -2.0;
+    rfft_inverse(s, *inverse_table);
+    bit_reverse_permute(s);
+    for (int n = 0; n < N; ++n) {
+        const double a = 6.283185307179586 * 5 * n / N;
+        // X[5] = 1 + 2i, X[N-5] its conjugate: x = (2/N)(cos a - 2 sin a).
+        ASSERT_NEAR(s[n], (2.0 / N) * (std::cos(a) - 2.0 * std::sin(a)), 1e-15) << n;
+    }
+}
+
+// The engine's steps written plainly, in the order they are defined (the
+// reversed-carry permutation; stage by stage, blocks inside j for the
+// inverse). The engine visits the butterflies of a stage in another order
+// and must give the same bits.
+void plain_bit_reverse(Block& d) {
+    int j = 0;
+    for (int i = 1; i <= N - 2; ++i) {
+        int bit = N / 2;
+        j ^= bit;
+        while ((j & bit) == 0) {
+            bit >>= 1;
+            j ^= bit;
+        }
+        if (i < j) std::swap(d[i], d[j]);
+    }
+}
+
+void plain_forward(Block& d, const TwiddleTable& w) {
+    for (int m = 0; m < N / 2; ++m) {
+        const double a = d[2 * m], b = d[2 * m + 1];
+        d[2 * m] = a + b;
+        d[2 * m + 1] = a - b;
+    }
+    for (int L = 4; L <= N; L *= 2) {
+        const int h = L / 2, q = L / 4, stride = N / L;
+        for (int i = 0; i < N; i += L) {
+            const double a = d[i], b = d[i + h];
+            d[i] = a + b;
+            d[i + h] = a - b;
+            for (int j = 1; j <= q - 1; ++j) {
+                const double c = w[j * stride].cos, s = w[j * stride].sin;
+                const int i1 = i + j, i2 = i + h - j, i3 = i + h + j, i4 = i + L - j;
+                const double t1 = d[i3] * c + d[i4] * s;
+                const double t2 = d[i3] * s - d[i4] * c;
+                const double o1 = d[i1], o2 = d[i2];
+                d[i3] = -o2 - t2;
+                d[i4] = o2 - t2;
+                d[i2] = o1 - t1;
+                d[i1] = o1 + t1;
+            }
+        }
+    }
+}
+
+void plain_inverse(Block& d, const TwiddleTable& w) {
+    d[0] = d[0] * 0.5;
+    d[4096] = d[4096] * 0.5;
+    for (int L = N; L >= 2; L /= 2) {
+        const int h = L / 2, q = L / 4, stride = N / L;
+        for (int i = 0; i < N; i += L) {
+            const double a = d[i], b = d[i + h];
+            d[i] = a + b;
+            d[i + h] = a - b;
+        }
+        if (q > 1) {
+            for (int j = 1; j <= q - 1; ++j) {
+                const double c = w[j * stride].cos, s = w[j * stride].sin;
+                for (int i = 0; i < N; i += L) {
+                    const int i1 = i + j, i2 = i + h - j, i3 = i + h + j, i4 = i + L - j;
+                    const double t1 = d[i1] - d[i2];
+                    const double t2 = d[i4] + d[i3];
+                    d[i1] = d[i1] + d[i2];
+                    d[i2] = d[i4] - d[i3];
+                    d[i3] = c * t1 + s * t2;
+                    d[i4] = c * t2 - s * t1;
+                }
+            }
+        }
+    }
+    for (double& v : d) v = v * 0.000244140625;
+}
+
+TEST(Fft, SameBitsAsThePlainSteps) {
+    auto table = std::make_unique<TwiddleTable>(forward_table());
+    for (unsigned seed : {41u, 42u}) {
+        const auto x = random_block(seed);
+        auto fast = std::make_unique<Block>(*x);
+        auto plain = std::make_unique<Block>(*x);
+        bit_reverse_permute(*fast);
+        plain_bit_reverse(*plain);
+        ASSERT_EQ(std::memcmp(fast.get(), plain.get(), sizeof(Block)), 0);
+        rfft_forward(*fast, *table);
+        plain_forward(*plain, *table);
+        ASSERT_EQ(std::memcmp(fast.get(), plain.get(), sizeof(Block)), 0);
+
+        for (Twiddle& t : *table) t.sin = -t.sin;
+        rfft_inverse(*fast, *table);
+        plain_inverse(*plain, *table);
+        for (Twiddle& t : *table) t.sin = -t.sin;
+        ASSERT_EQ(std::memcmp(fast.get(), plain.get(), sizeof(Block)), 0);
+    }
+}
+
+// Circular convolution with a kernel of few nonzero taps, directly.
+std::unique_ptr<Block> circular_convolution(const Block& x, const Block& h) {
+    auto y = std::make_unique<Block>();
+    for (int m = 0; m < N; ++m) {
+        if (h[m] == 0.0) continue;
+        for (int n = 0; n < N; ++n) (*y)[(n + m) % N] += x[n] * h[m];
+    }
+    return y;
+}
+
+TEST(FftFilterBlock, ImpulsesKeepAndRotate) {
+    const auto x = random_block(23);
+    auto table_copy = std::make_unique<TwiddleTable>(forward_table());
+    TwiddleTable& table = *table_copy;
+
+    Block h{};
+    h[0] = 1.0;
+    auto y = std::make_unique<Block>(*x);
+    ASSERT_EQ(fft_filter_block(*y, *spectrum_of(h), &table), 0);
+    for (int n = 0; n < N; ++n) ASSERT_NEAR((*y)[n], (*x)[n], 1e-14) << n;
+
+    h[0] = 0.0;
+    h[1] = 1.0;
+    *y = *x;
+    ASSERT_EQ(fft_filter_block(*y, *spectrum_of(h), &table), 0);
+    EXPECT_NEAR((*y)[0], (*x)[N - 1], 1e-14);
+    for (int n = 1; n < N; ++n) ASSERT_NEAR((*y)[n], (*x)[n - 1], 1e-14) << n;
+}
+
+TEST(FftFilterBlock, MatchesCircularConvolutionAndRestoresTheTable) {
+    const auto x = random_block(24);
+    // Taps at both ends (they wrap around) and scattered in between.
+    Block h{};
+    std::mt19937 rng(25);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    for (int i = 0; i < 40; ++i) h[i] = dist(rng);
+    for (int i = N - 40; i < N; ++i) h[i] = dist(rng);
+    for (int i : {777, 4095, 4096, 4097, 6000}) h[i] = dist(rng);
+    const auto spectrum = spectrum_of(h);
+    const auto expected = circular_convolution(*x, h);
+
+    auto table = std::make_unique<TwiddleTable>(forward_table());
+    const auto before = std::make_unique<TwiddleTable>(*table);
+    auto y = std::make_unique<Block>(*x);
+    ASSERT_EQ(fft_filter_block(*y, *spectrum, table.get()), 0);
+    for (int n = 0; n < N; ++n) ASSERT_NEAR((*y)[n], (*expected)[n], 1e-12) << n;
+    EXPECT_EQ(std::memcmp(table.get(), before.get(), sizeof(TwiddleTable)), 0);
+
+    // Without a table one is built for the call: the same numbers.
+    auto z = std::make_unique<Block>(*x);
+    ASSERT_EQ(fft_filter_block(*z, *spectrum, nullptr), 0);
+    EXPECT_EQ(std::memcmp(y.get(), z.get(), sizeof(Block)), 0);
+}
+
+}  // namespace
+}  // namespace qern

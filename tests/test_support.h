@@ -1,0 +1,144 @@
+// Helpers shared by the tests: temporary directories, whole files, WAV bytes
+// and running the built executable.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace qern::test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+public:
+    TempDir() {
+        std::random_device device;
+        const auto base = std::filesystem::temp_directory_path();
+        for (;;) {
+            path_ = base / ("qern-test-" + std::to_string(device()));
+            if (std::filesystem::create_directory(path_)) break;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The path of `name` inside the directory, as a string.
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // The names of the entries in the directory, sorted.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(path_))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// Little-endian integers as bytes.
+inline std::string le16(int value) {
+    const auto v = static_cast<std::uint16_t>(value);
+    return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+inline std::string le32(std::int64_t value) {
+    const auto v = static_cast<std::uint32_t>(value);
+    std::string s;
+    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return s;
+}
+
+// The 16 bytes of a plain fmt chunk body.
+inline std::string fmt_body(int channels, int bits, int rate, int format_tag = 1) {
+    const int block = channels * bits / 8;
+    return le16(format_tag) + le16(channels) + le32(rate) + le32(static_cast<std::int64_t>(rate) * block) +
+           le16(block) + le16(bits);
+}
+
+// A WAV file: RIFF header, the fmt chunk (`fmt` as its body), any chunks in
+// `between`, then "data" with `declared_size` (default: the size of `data`)
+// and the data bytes.
+inline std::string wav_file(const std::string& fmt, const std::string& data,
+                            std::int64_t declared_size = -1, const std::string& between = "") {
+    const std::int64_t size = declared_size < 0 ? static_cast<std::int64_t>(data.size()) : declared_size;
+    const std::string body = "WAVE" + std::string("fmt ") + le32(static_cast<std::int64_t>(fmt.size())) + fmt +
+                             between + "data" + le32(size) + data;
+    return "RIFF" + le32(static_cast<std::int64_t>(body.size())) + body;
+}
+
+// 16-bit sample values as data bytes.
+inline std::string pcm16(const std::vector<int>& values) {
+    std::string s;
+    for (int v : values) s += le16(v);
+    return s;
+}
+
+struct ProcessResult {
+    int exit_status = -1;
+    std::string out;  // standard output
+    std::string err;  // standard error
+};
+
+inline std::string shell_quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+// Runs `program` with `args` in `directory` (POSIX shell), capturing both
+// output streams into files in `directory`.
+inline ProcessResult run_process(const std::string& program, const std::vector<std::string>& args,
+                                 const std::filesystem::path& directory) {
+    const std::string out = (directory / "captured.stdout").string();
+    const std::string err = (directory / "captured.stderr").string();
+    std::string command = "cd " + shell_quote(directory.string()) + " && " + shell_quote(program);
+    for (const auto& a : args) command += " " + shell_quote(a);
+    command += " >" + shell_quote(out) + " 2>" + shell_quote(err);
+    ProcessResult result;
+    const int status = std::system(command.c_str());
+#ifdef _WIN32
+    result.exit_status = status;
+#else
+    result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    result.out = read_file(out);
+    result.err = read_file(err);
+    std::filesystem::remove(out);
+    std::filesystem::remove(err);
+    return result;
+}
+
+}  // namespace qern::test

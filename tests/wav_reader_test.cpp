@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "driver/error_log.h"
+#include "test_support.h"
+#include "wav/wav_reader.h"
+
+namespace qern {
+namespace {
+
+using test::fmt_body;
+using test::le16;
+using test::le32;
+using test::pcm16;
+using test::wav_file;
+
+class WavReader : public ::testing::Test {
+protected:
+    void SetUp() override { clear_logged_messages(); }
+
+    // Writes `bytes` as `name` in the temporary directory and reads it.
+    int read(const std::string& bytes, const std::string& name = "in.wav") {
+        const std::string path = dir.file(name);
+        test::write_file(path, bytes);
+        return read_wav_file(path, job);
+    }
+
+    std::vector<double> samples() const {
+        return std::vector<double>(job.samples.data(), job.samples.data() + job.sample_count);
+    }
+
+    test::TempDir dir;
+    ResampleJob job;
+};
+
+TEST_F(WavReader, CanonicalMono16BitKeepsTheIntegerScale) {
+    std::vector<int> values(500);
+    for (int i = 0; i < 500; ++i) values[i] = (i * 131) % 65536 - 32768;
+    ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16(values))), 0);
+    EXPECT_EQ(job.sample_rate, 44100);
+    EXPECT_EQ(job.sample_count, 500);
+    EXPECT_EQ(job.samples.count(), 500);
+    for (int i = 0; i < 500; ++i) EXPECT_EQ(job.samples[i], values[i]) << i;
+    for (int i = 1; i <= SAMPLE_MARGIN; ++i) {
+        EXPECT_EQ(job.samples[-i], 0.0);
+        EXPECT_EQ(job.samples[500 - 1 + i], 0.0);
+    }
+    EXPECT_EQ(logged_messages(), "");
+}
+
+TEST_F(WavReader, DecodesEveryDepthAndMixesStereoToTheMean) {
+    ASSERT_EQ(read(wav_file(fmt_body(2, 16, 22050), pcm16({100, 300, -3, 0}))), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{200.0, -1.5}));
+    EXPECT_EQ(job.sample_rate, 22050);
+
+    ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), std::string("\x80\xFF\x00", 3))), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{0.0, 127.0, -128.0}));
+
+    ASSERT_EQ(read(wav_file(fmt_body(1, 24, 48000), std::string("\xFF\xFF\xFF\x01\x00\x80\xFF\xFF\x7F", 9))), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{-1.0, -8388607.0, 8388607.0}));
+
+    ASSERT_EQ(read(wav_file(fmt_body(1, 32, 48000), std::string("\x00\x00\x00\x80\xFF\xFF\xFF\x7F", 8))), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{-2147483648.0, 2147483647.0}));
+
+    // Stereo 24-bit: (-1 + 3) / 2.
+    ASSERT_EQ(read(wav_file(fmt_body(2, 24, 48000), std::string("\xFF\xFF\xFF\x03\x00\x00", 6))), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{1.0}));
+    EXPECT_EQ(logged_messages(), "");
+}
+
+TEST_F(WavReader, FindsTheDataChunkBehindOtherChunksByteByByte) {
+    const std::string list = "LIST" + le32(6) + "abcdef";
+    ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16({7, -7}), -1, list)), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{7.0, -7.0}));
+
+    // "data" inside another chunk's content is taken for the data chunk.
+    const std::string decoy = "junk" + le32(10) + "xxdata" + le32(2);
+    ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16({5}), -1, decoy)), 0);
+    EXPECT_EQ(job.sample_count, 1);
+    EXPECT_EQ(samples(), (std::vector<double>{static_cast<double>(0x6164)}));  // the bytes "da"
+}
+
+TEST_F(WavReader, FmtChunkOfOtherSizeWarnsOnStandardErrorAndReads) {
+    ::testing::internal::CaptureStderr();
+    const int result = read(wav_file(fmt_body(1, 16, 44100) + le16(0), pcm16({1, 2, 3})));
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(samples(), (std::vector<double>{1.0, 2.0, 3.0}));
+    EXPECT_EQ(err, "警告:fmtチャンクサイズが16ではなく18となっています\n"
+                   "データが正しく読み込めない可能性があります\n");
+    EXPECT_EQ(logged_messages(), "");
+}
+
+TEST_F(WavReader, TruncatedDataReadsAsZerosAndKeepsTheDeclaredLength) {
+    ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16({9, 8}) + "\x05", 10)), 0);
+    EXPECT_EQ(job.sample_count, 5);
+    EXPECT_EQ(samples(), (std::vector<double>{9.0, 8.0, 0.0, 0.0, 0.0}));
+
+    // The file ends inside a frame's second channel: the first value over two.
+    ASSERT_EQ(read(wav_file(fmt_body(2, 16, 44100), pcm16({10, 20, 30}), 16)), 0);
+    EXPECT_EQ(samples(), (std::vector<double>{15.0, 15.0, 0.0, 0.0}));
+    EXPECT_EQ(logged_messages(), "");
+}
+
+TEST_F(WavReader, DeclaredSizeFarBeyondTheFileIsClampedToTheBytesPresent) {
+    const std::string data = pcm16({1, 2, 3});
+    // A shortfall of up to MAX_DATA_SHORTFALL bytes is honoured ...
+    ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), data, 6 + MAX_DATA_SHORTFALL)), 0);
+    EXPECT_EQ(job.sample_count, 6 + MAX_DATA_SHORTFALL);
+    // ... one byte more is not: the size becomes the 6 bytes present.
+    ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), data, 7 + MAX_DATA_SHORTFALL)), 0);
+    EXPECT_EQ(job.sample_count, 6);
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), data, 0x7FFFFFFF)), 0);
+    EXPECT_EQ(job.sample_count, 6);
+    EXPECT_EQ(samples(), (std::vector<double>{-127.0, -128.0, -126.0, -128.0, -125.0, -128.0}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+struct BadWav {
+    const char* what;
+    std::string bytes;
+    std::string log;
+};
+
+TEST_F(WavReader, MalformedFilesFailWithTheirMessages) {
+    const std::string fmt16 = fmt_body(1, 16, 44100);
+    const std::string fmt_fail = "エラー:fmtチャンクの読み込みに失敗\n";
+    const std::vector<BadWav> cases = {
+        {"empty file", "", "エラー:RIFFヘッダの読み込みに失敗\n"},
+        {"not RIFF", "RIFX" + le32(0) + "WAVE", "エラー:RIFFヘッダがない\n入っていたのはRIFXでした\n"},
+        {"zero byte in the identifier", std::string("RI\0F", 4), "エラー:RIFFヘッダがない\n入っていたのはRIでした\n"},
+        {"no WAVE", "RIFF" + le32(4), "エラー:WAVEヘッダの読み込みに失敗\n"},
+        {"AVI", "RIFF" + le32(4) + "AVI ", "エラー:WAVEヘッダがない\n入っていたのはAVI でした\n"},
+        {"data before fmt", "RIFF" + le32(20) + "WAVEdata" + le32(0) + "fmt ",
+         "エラー:fmtチャンクがない\n入っていたのはdataでした\n"},
+        {"three channels", wav_file(fmt_body(3, 16, 44100), pcm16({0, 0, 0})),
+         "エラー:対応していないチャンネル数 3\n" + fmt_fail},
+        {"12 bits", wav_file(fmt_body(1, 12, 44100), pcm16({0})),
+         "エラー:対応していないBitsPerSample値 12\n" + fmt_fail},
+        {"float format", wav_file(fmt_body(1, 32, 44100, 3), le32(0)),
+         "エラー:リニアPCMのフォーマットIDではありません\n" + fmt_fail},
+        {"zero rate", wav_file(fmt_body(1, 16, 0), pcm16({0})),
+         "エラー:サンプリングレートの値が不正 0\n" + fmt_fail},
+        {"fmt cut short", "RIFF" + le32(20) + "WAVEfmt " + le32(16) + le16(1) + le16(1),
+         "エラー:サンプリングレートの読み込みに失敗\n" + fmt_fail},
+        {"nothing after fmt", "RIFF" + le32(28) + "WAVEfmt " + le32(16) + fmt16,
+         "エラー:dataチャンクの読み込みに失敗\n"},
+        {"no data chunk", "RIFF" + le32(40) + "WAVEfmt " + le32(16) + fmt16 + "LIST" + le32(4) + "abcd",
+         "エラー:dataチャンクが見つかりませんでした\n"},
+        {"no data size", "RIFF" + le32(32) + "WAVEfmt " + le32(16) + fmt16 + "da" + "ta",
+         "エラー:データサイズの読み込みに失敗\n"},
+        {"empty data", wav_file(fmt16, ""), "エラー:データサイズが大きすぎる\n"},
+        {"less than a frame", wav_file(fmt16, "\x01"), "エラー:データサイズが大きすぎる\n"},
+        {"size of 2^31 or more", wav_file(fmt16, pcm16({1}), 0x80000000LL), "エラー:データサイズが大きすぎる\n"},
+    };
+    for (const auto& c : cases) {
+        clear_logged_messages();
+        EXPECT_EQ(read(c.bytes), -1) << c.what;
+        EXPECT_EQ(logged_messages(), c.log) << c.what;
+        EXPECT_TRUE(job.samples.empty()) << c.what;
+        EXPECT_EQ(job.sample_count, 0) << c.what;
+    }
+}
+
+TEST_F(WavReader, NameMustEndInLowerOrUpperCaseWav) {
+    const std::string good = wav_file(fmt_body(1, 16, 44100), pcm16({1}));
+    EXPECT_EQ(read(good, "upper.WAV"), 0);
+    for (const char* name : {"a.wave", "a.Wav", "a.wav.txt"}) {
+        clear_logged_messages();
+        EXPECT_EQ(read(good, name), -1) << name;
+        EXPECT_EQ(logged_messages(), "エラー:未知の拡張子です\n") << name;
+    }
+    // The file is opened before its name is tested.
+    clear_logged_messages();
+    const std::string missing = dir.file("x.txt");
+    EXPECT_EQ(read_wav_file(missing, job), -1);
+    EXPECT_EQ(logged_messages(), "エラー:ファイル" + missing + "を開けません\n");
+}
+
+TEST_F(WavReader, PathShorterThanFourCharactersIsAWrongExtension) {
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    test::write_file("wav", wav_file(fmt_body(1, 16, 44100), pcm16({1})));
+    const int result = read_wav_file("wav", job);
+    std::filesystem::current_path(previous);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(logged_messages(), "エラー:未知の拡張子です\n");
+}
+
+}  // namespace
+}  // namespace qern
