@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <new>
 #include <regex>
 #include <string>
@@ -213,6 +214,59 @@ protected:
     }
     test::TempDir dir;
 };
+
+// Half a second of a 200 Hz tone with a few harmonics, 16-bit at 44100 Hz.
+std::string voiced_tone() {
+    std::vector<int> values(22050);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double phase = 6.283185307179586 * 200.0 * static_cast<double>(i) / 44100.0;
+        values[i] = static_cast<int>(6000.0 * std::sin(phase) + 3000.0 * std::sin(2 * phase) +
+                                     1500.0 * std::sin(3 * phase));
+    }
+    return test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16(values));
+}
+
+const std::string ANALYSIS_PROGRESS =
+    "pmkファイル作成開始\n基本周期の計算開始\nピッチ基本波の計算開始\npmkファイル作成完了\n";
+
+TEST_F(Executable, FourArgumentsRunTheWholeSequenceAndLeaveNoLog) {
+    test::write_file(dir.file("in.wav"), voiced_tone());
+    test::write_file(dir.file("qern.log"), "from an earlier run");
+    // The invalid pitch letter is logged, and the log still goes with the success.
+    test::ProcessResult r = run({"in.wav", "out.wav", "A4", "100", "", "0", "0", "0", "0", "100",
+                                 "0", "!120", "A*"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(ANALYSIS_PROGRESS + "処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "out.wav", "qern"}));
+    // A length of 0 ms gives the 1024 samples of the tail, all silent.
+    const std::string out = test::read_file(dir.file("out.wav"));
+    ASSERT_EQ(out.size(), 44u + 2048);
+    EXPECT_EQ(out.substr(4, 4), test::le32(36 + 2048));
+    EXPECT_EQ(out.substr(20, 16), test::fmt_body(1, 16, 44100));
+    EXPECT_EQ(out.substr(40, 4), test::le32(2048));
+    EXPECT_EQ(out.substr(44), std::string(2048, '\0'));
+
+    // With the cache in place a note reuses it: no progress lines.
+    r = run({"in.wav", "note.wav", "C4", "100", "", "0", "300"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_EQ(test::read_file(dir.file("note.wav")).size(), 44u + 2 * (13230 + 1024));
+    EXPECT_FALSE(test::file_exists(dir.file("qern.log")));
+}
+
+TEST_F(Executable, OutputNamedNulPreparesTheCacheOnly) {
+    test::write_file(dir.file("in.wav"), voiced_tone());
+    test::ProcessResult r = run({"in.wav", "nul", "D4", "100"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, ANALYSIS_PROGRESS);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "qern"}));
+
+    r = run({"in.wav", "Nul", "D4", "100"});  // an ordinary name
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Nul", "in.wav", "in_wav.pmk", "qern"}));
+}
 
 TEST_F(Executable, PrintsTheBannerBytesForShortCommandLines) {
     const test::ProcessResult r = run({"in.wav", "out.wav", "A4"});
