@@ -210,7 +210,9 @@ std::string encode_bend(const std::vector<int>& points) {
             text += B64[v >> 6];
             text += B64[v & 63];
         } else if (repeats > 1) {
-            text += "#" + std::to_string(repeats) + "#";
+            text += '#';
+            text += std::to_string(repeats);
+            text += '#';
         }
         i = j;
     }
@@ -219,7 +221,10 @@ std::string encode_bend(const std::vector<int>& points) {
 
 std::string quoted(const std::string& arg) {
 #ifdef _WIN32
-    return "\"" + arg + "\"";
+    std::string out = "\"";
+    out += arg;
+    out += '"';
+    return out;
 #else
     std::string out = "'";
     for (char c : arg) {
@@ -229,7 +234,8 @@ std::string quoted(const std::string& arg) {
             out += c;
         }
     }
-    return out + "'";
+    out += '\'';
+    return out;
 #endif
 }
 
@@ -292,15 +298,20 @@ int main(int argc, char** argv) {
                                                  : beat_ms[i + 1] + 150.0;
         const double length_ms = std::ceil((end_ms - start_ms) / 10.0) * 10.0;
         const std::string bend = encode_bend(bend_points(i, pre_ms[i], length_ms, spacing_ms));
-        const std::string note_path = (out_dir / ("note_" + std::to_string(i + 1) + ".wav")).string();
+        char note_name[32];
+        std::snprintf(note_name, sizeof note_name, "note_%d.wav", i + 1);
+        const std::string note_path = (out_dir / note_name).string();
 
         const std::vector<std::string> args = {
             voice_path, note_path, n.name, std::to_string(n.velocity), n.flags,
             number(VOICE_OFFSET_MS), number(length_ms), number(VOICE_CONSONANT_MS),
             number(-VOICE_USED_MS), std::to_string(n.volume), std::to_string(n.modulation),
-            "!" + number(TEMPO), bend};
+            std::string("!").append(number(TEMPO)), bend};
         std::string command = quoted(qern);
-        for (const std::string& a : args) command += " " + quoted(a);
+        for (const std::string& a : args) {
+            command += ' ';
+            command += quoted(a);
+        }
         std::printf("+ qern %s %s %s %d \"%s\" ... (%.0f ms)\n", voice_path.c_str(), note_path.c_str(), n.name,
                     n.velocity, n.flags, length_ms);
         std::fflush(stdout);
