@@ -36,6 +36,10 @@ void write_text(std::FILE* out, const std::string& utf8) {
     std::fflush(out);
 }
 
+void write_formatted(std::FILE* out, const char* format, va_list args) {
+    write_text(out, format_text(format, args));
+}
+
 }  // namespace
 
 std::string error_log_path_for(const std::string& program_path) {
@@ -87,9 +91,8 @@ void log_error(const char* format, ...) {
 void log_warning(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = format_text(format, args);
+    write_formatted(stderr, format, args);
     va_end(args);
-    write_text(stderr, text);
 }
 
 void print_progress(const char* text) { write_text(stdout, text); }
@@ -97,9 +100,8 @@ void print_progress(const char* text) { write_text(stdout, text); }
 void print_formatted(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = format_text(format, args);
+    write_formatted(stdout, format, args);
     va_end(args);
-    write_text(stdout, text);
 }
 
 void print_error_text(const char* text) { write_text(stderr, text); }
