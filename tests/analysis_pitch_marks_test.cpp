@@ -247,7 +247,7 @@ TEST(PlaceRunMarks, RefusesAnEmptyRange) {
     const PitchMarkArrays marks = gap_marks(f.periods, f.positions, 3);
     test::LogCapture log;
     EXPECT_EQ(place_run_marks(f.sources(), 10, 10, marks, 3), 0);
-    EXPECT_EQ(log.text(), "エラー:有声区間の範囲指定が不正\n");
+    EXPECT_EQ(log.text(), to_console_encoding("エラー:有声区間の範囲指定が不正\n"));
 }
 
 // The whole placement on a signal: frame T0, then marks. Returns n.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "driver/error_log.h"
+#include "driver/text_encoding.h"
 #include "driver/resample_job.h"
 
 #ifdef _WIN32
@@ -72,7 +73,12 @@ public:
         close_error_log();
         const std::vector<unsigned char> bytes = read_bytes(dir_.file("log.txt"));
         open_error_log(dir_.file("log.txt"));  // further messages start afresh
-        return std::string(bytes.begin(), bytes.end());
+        std::string text(bytes.begin(), bytes.end());
+#ifdef _WIN32
+        // The log is written in text mode: CRLF line ends on Windows.
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+#endif
+        return text;
     }
 
 private:

@@ -105,6 +105,24 @@ inline std::string pcm16(const std::vector<int>& values) {
     return s;
 }
 
+// Text as a file written in text mode, or another process's standard
+// output, holds it: with CRLF line ends on Windows.
+inline std::string text_mode(std::string text) {
+#ifdef _WIN32
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) {
+        text.insert(at, 1, '\r');
+    }
+#endif
+    return text;
+}
+
+// The executable's file name as the tests copy it.
+#ifdef _WIN32
+inline const std::string PROGRAM_FILE_NAME = "qern.exe";
+#else
+inline const std::string PROGRAM_FILE_NAME = "qern";
+#endif
+
 struct ProcessResult {
     int exit_status = -1;
     std::string out;  // standard output
