@@ -20,6 +20,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 
 BANNER = ("QERN Ver0.19\n"
           "このプログラムは、「歌声合成ツール　ＵＴＡＵ」用に\n"
@@ -42,6 +43,8 @@ class Failures:
     def __init__(self):
         self.passed = 0
         self.failed = 0
+        self.identical_files = 0
+        self.near_files = 0
 
     def check(self, condition, what):
         if condition:
@@ -163,13 +166,15 @@ def compare_files(f, label, linux_file, windows_file, slack_lsb):
     a, b = read(linux_file), read(windows_file)
     if a == b:
         f.check(True, label)
+        f.identical_files += 1
         return
     if slack_lsb > 0 and len(a) == len(b) and a[:44] == b[:44]:
         sa, sb = samples_of(a), samples_of(b)
         differing = [abs(x - y) for x, y in zip(sa, sb) if x != y]
         worst = max(differing)
         print(f"note: {label}: {len(differing)} of {len(sa)} samples differ, by at most {worst} LSB")
-        f.check(worst <= slack_lsb, f"{label}: samples differ by up to {worst} LSB")
+        if f.check(worst <= slack_lsb, f"{label}: samples differ by up to {worst} LSB"):
+            f.near_files += 1
         return
     first = next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
     f.check(False, f"{label}: files differ (sizes {len(a)} and {len(b)}, first at byte {first})")
@@ -191,7 +196,7 @@ def text_of_stdout(build, stdout):
 # ---------------------------------------------------------------- checks
 
 def check_same_files(f, runner, name, input_wav, args, slack_lsb, output_name="out.wav",
-                     builds=("win32", "win64")):
+                     builds=("win32", "win64"), expect_output=True):
     """Runs one call in the Linux build and the Windows builds, each in its
     own folder with its own copy of the input, and compares every file."""
     base = os.path.splitext(os.path.basename(input_wav))[0]
@@ -219,6 +224,10 @@ def check_same_files(f, runner, name, input_wav, args, slack_lsb, output_name="o
             os.remove(log)
         results[build] = (folder, text_of_stdout(build, stdout), log_text)
     linux_folder, linux_stdout, linux_log = results["linux"]
+    if expect_output:
+        expected = base + "_wav.pmk" if output_name in ("nul", "NUL") else output_name
+        f.check(os.path.exists(os.path.join(linux_folder, expected)),
+                f"{name}: the Linux build made no {expected} (log: {linux_log!r})")
     for build in builds:
         folder, stdout, log_text = results[build]
         label = f"{name} [{build}]"
@@ -365,6 +374,7 @@ def main():
     options = parser.parse_args()
 
     f = Failures()
+    started = time.monotonic()
     work = tempfile.mkdtemp(prefix="qern-windows-")
     try:
         runner = Runner(options.linux, options.win32, options.win64, work)
@@ -387,12 +397,18 @@ def main():
             shared = os.path.join(here, "..", "..", "shared")
         if os.path.isdir(shared):
             for name, wav, output, args in shared_calls(shared):
-                check_same_files(f, runner, name, wav, args, options.slack_lsb, output_name=output)
+                # The recorded calls include one that fails by design.
+                expected = not os.path.exists(os.path.join(shared, "golden", name[len("golden-"):], "log.txt"))
+                check_same_files(f, runner, name, wav, args, options.slack_lsb, output_name=output,
+                                 expect_output=expected)
         else:
             print(f"note: no shared voices at {shared}; recorded calls skipped")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
+    print(f"end-to-end calls took {time.monotonic() - started:.0f} s")
+    print(f"{f.identical_files} .pmk and output files byte-identical to the Linux build's, "
+          f"{f.near_files} within {options.slack_lsb} LSB")
     print(f"end-to-end: {f.passed} passed, {f.failed} failed")
     return 1 if f.failed else 0
 
