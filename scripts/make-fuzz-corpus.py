@@ -95,6 +95,8 @@ def clear(target):
 
 
 BITS = [8, 16, 24, 32]
+# The analysis and synthesis targets run with -max_len=3072 (scripts/fuzz.sh).
+MAX_AUDIO_BYTES = 2900
 RATES = [44100, 48000, 22050, 8000]
 
 
@@ -203,12 +205,13 @@ def analysis_seeds():
     # rate (index into RATES); then the PCM data. See analysis_fuzz.cpp.
     t = "analysis"
     clear(t)
-    for kind, n in (("voice", 3000), ("sweep", 3000), ("noise", 3000), ("clicks", 3000),
-                    ("dc", 2000), ("square", 3000), ("silence", 1500)):
+    for kind, n in (("voice", 1400), ("sweep", 1400), ("noise", 1000), ("clicks", 1000),
+                    ("dc", 800), ("square", 1000), ("silence", 600)):
         for bi, bits in enumerate(BITS):
             for channels in (1, 2):
                 if kind not in ("voice", "square") and (bits, channels) not in ((16, 1), (24, 2)):
                     continue
+                n = min(n, MAX_AUDIO_BYTES // (bits // 8 * channels))
                 head = bytes([bi | (4 if channels == 2 else 0), 0])
                 write(t, f"{kind}_{bits}_{channels}ch", head + audio_case(kind, n, bits, channels, 44100))
     for bi, bits in enumerate(BITS):
@@ -224,25 +227,28 @@ def synthesis_seeds():
     clear(t)
     def params(mode=0, note=57, velocity=100, g=0, H=0, P=86, t_=0, left=0, length=300,
                consonant=50, right=0, volume=100, modulation=0, tempo=120, bend=b""):
-        block = struct.pack("<BBhbbBbhhhhBbBB", mode, note, velocity, g, H, P, t_, left, length,
-                            consonant, right, volume, modulation, tempo, len(bend))
+        block = struct.pack("<BBhbbBbhhhhBbBB", mode, note, velocity, g, H, P, t_, left * 32, length * 32,
+                            consonant * 32, right * 32, volume, modulation, tempo, len(bend))
         return block + bend
-    voice16 = bytes([1, 0]) + audio_case("voice", 4000, 16, 1, 44100)
+    voice16 = bytes([1, 0]) + audio_case("voice", 1300, 16, 1, 44100)
     bend = bend_string([int(60 * math.sin(i / 5.0)) for i in range(40)]).encode()
     write(t, "plain", params() + voice16)
     write(t, "bend", params(bend=bend, modulation=50) + voice16)
     write(t, "flags", params(g=-60, H=80, P=100, t_=-20, volume=200) + voice16)
     write(t, "g_up", params(g=100, note=80, velocity=0) + voice16)
-    write(t, "long_note", params(length=2000, consonant=120, right=-50) + voice16)
-    write(t, "left_past_end", params(left=500, length=400) + voice16)
+    write(t, "long_note", params(length=1000, consonant=120, right=-20) + voice16)
+    write(t, "left_past_end", params(left=100, length=400) + voice16)
     write(t, "zero_length", params(length=0, consonant=0) + voice16)
     write(t, "low_note", params(note=0, velocity=-300) + voice16)
     write(t, "high_note", params(note=127, velocity=300, modulation=-100) + voice16)
     for kind in ("noise", "clicks", "dc", "square", "silence"):
-        write(t, kind, params() + bytes([2, 0]) + audio_case(kind, 3000, 24, 1, 44100))
-    write(t, "stereo8", params() + bytes([4, 2]) + audio_case("voice", 3000, 8, 2, 22050))
+        write(t, kind, params() + bytes([2, 0]) + audio_case(kind, 900, 24, 1, 44100))
+    write(t, "stereo8", params() + bytes([4, 2]) + audio_case("voice", 1300, 8, 2, 22050))
     write(t, "one_sample", params() + bytes([3, 0]) + encode([full_scale(32)], 32))
-    write(t, "cache_marks", params(mode=1) + voice16)
+    cache = pmk(marks_every(200, 1300))
+    write(t, "cache_marks", params(mode=1) + struct.pack("<H", len(cache)) + cache + voice16)
+    hostile = pmk([(-2000, 60), (100, 511), (4100, 49)], mean=float("inf"))
+    write(t, "cache_hostile", params(mode=1, modulation=100) + struct.pack("<H", len(hostile)) + hostile + voice16)
     return t
 
 
