@@ -22,7 +22,7 @@ cmake --build build-fuzz -j "$jobs"
 
 # Per target: the longest input tried and the time one input may take.
 declare -A max_len=([flags]=256 [note_name]=256 [pitch_bend]=4096 [wav_reader]=65536
-                    [pmk_reader]=65536 [analysis]=3072 [synthesis]=3072 [run]=1024)
+                    [pmk_reader]=65536 [analysis]=2048 [synthesis]=2048 [run]=1024)
 declare -A timeout=([flags]=5 [note_name]=5 [pitch_bend]=10 [wav_reader]=10
                     [pmk_reader]=10 [analysis]=30 [synthesis]=30 [run]=30)
 

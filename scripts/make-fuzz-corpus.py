@@ -95,8 +95,8 @@ def clear(target):
 
 
 BITS = [8, 16, 24, 32]
-# The analysis and synthesis targets run with -max_len=3072 (scripts/fuzz.sh).
-MAX_AUDIO_BYTES = 2900
+# The analysis and synthesis targets run with -max_len=2048 (scripts/fuzz.sh).
+MAX_AUDIO_BYTES = 1900
 RATES = [44100, 48000, 22050, 8000]
 
 
@@ -230,7 +230,7 @@ def synthesis_seeds():
         block = struct.pack("<BBhbbBbhhhhBbBB", mode, note, velocity, g, H, P, t_, left * 32, length * 32,
                             consonant * 32, right * 32, volume, modulation, tempo, len(bend))
         return block + bend
-    voice16 = bytes([1, 0]) + audio_case("voice", 1300, 16, 1, 44100)
+    voice16 = bytes([1, 0]) + audio_case("voice", 900, 16, 1, 44100)
     bend = bend_string([int(60 * math.sin(i / 5.0)) for i in range(40)]).encode()
     write(t, "plain", params() + voice16)
     write(t, "bend", params(bend=bend, modulation=50) + voice16)
@@ -242,10 +242,10 @@ def synthesis_seeds():
     write(t, "low_note", params(note=0, velocity=-300) + voice16)
     write(t, "high_note", params(note=127, velocity=300, modulation=-100) + voice16)
     for kind in ("noise", "clicks", "dc", "square", "silence"):
-        write(t, kind, params() + bytes([2, 0]) + audio_case(kind, 900, 24, 1, 44100))
-    write(t, "stereo8", params() + bytes([4, 2]) + audio_case("voice", 1300, 8, 2, 22050))
+        write(t, kind, params() + bytes([2, 0]) + audio_case(kind, 600, 24, 1, 44100))
+    write(t, "stereo8", params() + bytes([4, 2]) + audio_case("voice", 900, 8, 2, 22050))
     write(t, "one_sample", params() + bytes([3, 0]) + encode([full_scale(32)], 32))
-    cache = pmk(marks_every(200, 1300))
+    cache = pmk(marks_every(200, 900))
     write(t, "cache_marks", params(mode=1) + struct.pack("<H", len(cache)) + cache + voice16)
     hostile = pmk([(-2000, 60), (100, 511), (4100, 49)], mean=float("inf"))
     write(t, "cache_hostile", params(mode=1, modulation=100) + struct.pack("<H", len(hostile)) + hostile + voice16)
