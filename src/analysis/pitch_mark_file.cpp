@@ -1,18 +1,345 @@
-// Placeholder until the analysis is in place.
 #include "analysis/pitch_mark_file.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "analysis/frame_t0.h"
+#include "analysis/pitch_marks.h"
 #include "driver/error_log.h"
 
 namespace qern {
 
-FileHandle open_pitch_mark_cache(ResampleJob&, const std::string&, int) {
-    log_error("%s(pitch analysis is not built yet)\n", ERROR_PREFIX);
-    return nullptr;
+namespace {
+
+constexpr int MIN_PERIOD = UNVOICED_T0;
+constexpr int MIN_VOICED_PERIOD = 50;  // entries from here on count in the mean
+constexpr int MAX_WRITTEN_PERIOD = 512;  // the writer accepts 512 ...
+constexpr int MAX_READ_PERIOD = 511;     // ... the reader does not
+constexpr int MIN_MARK_DISTANCE = 49;
+constexpr int MAX_MARK_DISTANCE = 512;
+
+// Little-endian fields, byte by byte.
+bool write_bytes(std::FILE* f, const unsigned char* bytes, std::size_t size) {
+    return std::fwrite(bytes, 1, size, f) == size;
 }
 
-int read_pitch_mark_file(std::FILE*, ResampleJob&) {
-    log_error("%s(pitch analysis is not built yet)\n", ERROR_PREFIX);
+bool write_int16(std::FILE* f, std::int16_t value) {
+    const auto u = static_cast<std::uint16_t>(value);
+    const std::array<unsigned char, 2> b{static_cast<unsigned char>(u & 0xFF),
+                                         static_cast<unsigned char>(u >> 8)};
+    return write_bytes(f, b.data(), b.size());
+}
+
+bool write_int32(std::FILE* f, std::int32_t value) {
+    const auto u = static_cast<std::uint32_t>(value);
+    std::array<unsigned char, 4> b{};
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(u >> (8 * i));
+    return write_bytes(f, b.data(), b.size());
+}
+
+bool write_double(std::FILE* f, double value) {
+    std::uint64_t u = 0;
+    std::memcpy(&u, &value, sizeof u);
+    std::array<unsigned char, 8> b{};
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(u >> (8 * i));
+    return write_bytes(f, b.data(), b.size());
+}
+
+template <std::size_t N>
+bool read_bytes(std::FILE* f, std::array<unsigned char, N>& b) {
+    return std::fread(b.data(), 1, N, f) == N;
+}
+
+bool read_int16(std::FILE* f, std::int16_t& value) {
+    std::array<unsigned char, 2> b{};
+    if (!read_bytes(f, b)) return false;
+    value = static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
+    return true;
+}
+
+bool read_int32(std::FILE* f, std::int32_t& value) {
+    std::array<unsigned char, 4> b{};
+    if (!read_bytes(f, b)) return false;
+    std::uint32_t u = 0;
+    for (std::size_t i = 0; i < b.size(); ++i) u |= static_cast<std::uint32_t>(b[i]) << (8 * i);
+    value = static_cast<std::int32_t>(u);
+    return true;
+}
+
+bool read_double(std::FILE* f, double& value) {
+    std::array<unsigned char, 8> b{};
+    if (!read_bytes(f, b)) return false;
+    std::uint64_t u = 0;
+    for (std::size_t i = 0; i < b.size(); ++i) u |= static_cast<std::uint64_t>(b[i]) << (8 * i);
+    std::memcpy(&value, &u, sizeof value);
+    return true;
+}
+
+// Size of an open file in bytes, leaving the position unchanged; -1 when it
+// cannot be told.
+long file_size(std::FILE* f) {
+    const long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+    const long size = std::ftell(f);
+    if (std::fseek(f, here, SEEK_SET) != 0) return -1;
+    return size;
+}
+
+// The whole content of a file, or nothing when it cannot be read.
+std::optional<std::vector<unsigned char>> read_whole_file(const std::string& path) {
+    FileHandle f = open_file(path, "rb");
+    if (!f) return std::nullopt;
+    std::vector<unsigned char> bytes;
+    std::array<unsigned char, 4096> chunk{};
+    for (;;) {
+        const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), f.get());
+        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
+        if (got < chunk.size()) break;
+    }
+    if (std::ferror(f.get())) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+std::string pitch_mark_cache_name(const std::string& input_path) {
+    const std::size_t at = input_path.find_last_of(".\\");
+    if (at == std::string::npos) return std::string();
+    std::string name = input_path;
+    name[at] = '_';
+    return name + ".pmk";
+}
+
+int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t> mark_periods,
+                          std::span<const std::int32_t> mark_positions, int n) {
+    FileHandle f = open_file(path, "wb");
+    if (!f) {
+        log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (!write_int16(f.get(), static_cast<std::int16_t>(PMK_VERSION))) {
+        log_error("%sバージョン番号の書き込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (n >= 1 && (mark_periods.size() <= static_cast<std::size_t>(n) ||
+                   mark_positions.size() <= static_cast<std::size_t>(n))) {
+        log_error("%sピッチマーク数の書き込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+
+    // The whole set is checked before anything after the version is written.
+    std::int64_t voiced_sum = 0;
+    int voiced_count = 0;
+    for (int i = 1; i <= n; ++i) {
+        const std::int32_t period = mark_periods[i];
+        if (period < MIN_PERIOD || period > MAX_WRITTEN_PERIOD) {
+            log_error("%sT0[%d]の値が不正 %d\n", ERROR_PREFIX, i, static_cast<int>(period));
+            return -1;
+        }
+        const std::int64_t distance =
+            static_cast<std::int64_t>(mark_positions[i]) - mark_positions[i - 1];
+        if (distance < MIN_MARK_DISTANCE || distance > MAX_MARK_DISTANCE) {
+            log_error("%sPitchMarkの値が不正 Mark[%d]=%d\tMark[%d]=%d\n", ERROR_PREFIX, i - 1,
+                      static_cast<int>(mark_positions[i - 1]), i,
+                      static_cast<int>(mark_positions[i]));
+            return -1;
+        }
+        if (period >= MIN_VOICED_PERIOD) {
+            voiced_sum += period;
+            ++voiced_count;
+        }
+    }
+
+    const double mean = voiced_count == 0 ? 0.0
+                                          : static_cast<double>(voiced_sum) / voiced_count;
+    if (!write_double(f.get(), mean)) {
+        log_error("%s平均基本周期の書き込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (!write_int32(f.get(), n)) {
+        log_error("%sピッチマーク数の書き込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    for (int i = 1; i <= n; ++i) {
+        if (!write_int32(f.get(), mark_positions[i])) {
+            log_error("%sピッチマークの書き込みに失敗\n", ERROR_PREFIX);
+            return -1;
+        }
+        if (!write_int32(f.get(), mark_periods[i])) {
+            log_error("%s基本周期の書き込みに失敗\n", ERROR_PREFIX);
+            return -1;
+        }
+    }
+    // Buffered data reaches the file only here.
+    if (std::fclose(f.release()) != 0) {
+        log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    return 0;
+}
+
+int read_pitch_mark_file(std::FILE* stream, ResampleJob& job) {
+    job.marks.clear();
+    if (std::fseek(stream, 2, SEEK_SET) != 0) {
+        log_error("%sバージョン情報の読み飛ばしに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (!read_double(stream, job.mean_period)) {
+        log_error("%s平均基本周期の読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    std::int32_t count = 0;
+    if (!read_int32(stream, count)) {
+        log_error("%s合成パラメータ数の読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    // The count must fit the file before anything is allocated for it.
+    const long size = file_size(stream);
+    if (count < 0 || size < PMK_HEADER_SIZE ||
+        count > (size - PMK_HEADER_SIZE) / PMK_ENTRY_SIZE) {
+        log_error("%s合成パラメータ数の読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    try {
+        job.marks.assign(static_cast<std::size_t>(count) + 1, PitchMarkEntry{});
+    } catch (const std::bad_alloc&) {
+        log_error("%sパラメータ読み込み用メモリの確保に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+
+    // A grain reads the samples one period either side of its mark; they
+    // must lie inside the input and its margins.
+    const std::int64_t lowest = -SAMPLE_MARGIN;
+    const std::int64_t highest = static_cast<std::int64_t>(job.sample_count) + SAMPLE_MARGIN;
+    for (std::int32_t k = 0; k < count; ++k) {
+        PitchMarkEntry& entry = job.marks[static_cast<std::size_t>(k)];
+        if (!read_int32(stream, entry.position) || !read_int32(stream, entry.period)) {
+            log_error("%s合成パラメータの読み込みに失敗\n", ERROR_PREFIX);
+            return -1;
+        }
+        const std::int64_t position = entry.position;
+        if (entry.period > MAX_READ_PERIOD || entry.period < MIN_PERIOD ||
+            position - entry.period < lowest || position + entry.period > highest) {
+            log_error("%s合成パラメータが不正\n", ERROR_PREFIX);
+            return -1;
+        }
+    }
+    job.marks[static_cast<std::size_t>(count)] = PitchMarkEntry{0, 0};
+    return 0;
+}
+
+bool is_complete_pitch_mark_file(const std::string& path) {
+    FileHandle f = open_file(path, "rb");
+    if (!f) return false;
+    std::int16_t version = 0;
+    double mean = 0.0;
+    std::int32_t count = 0;
+    if (!read_int16(f.get(), version) || version < PMK_MIN_REUSE_VERSION) return false;
+    if (!read_double(f.get(), mean) || !read_int32(f.get(), count) || count < 0) return false;
+    const long size = file_size(f.get());
+    return size >= PMK_HEADER_SIZE &&
+           (size - PMK_HEADER_SIZE) == static_cast<long>(count) * PMK_ENTRY_SIZE;
+}
+
+int install_pitch_mark_file(const std::string& written, const std::string& cache_path) {
+    if (replace_file(written, cache_path)) return 0;
+    remove_file(written);
+    // Another process may hold its own fresh cache open there (the rename
+    // cannot replace an open file on Windows); its analysis is the same.
+    if (is_complete_pitch_mark_file(cache_path)) return 0;
+    log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
     return -1;
+}
+
+int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path) {
+    print_progress("pmkファイル作成開始\n");
+
+    const int count = job.sample_count;
+    const std::size_t mark_entries = static_cast<std::size_t>(mark_capacity_for(count));
+    const std::size_t frame_entries = static_cast<std::size_t>(std::max(count, 0) / FRAME_HOP + 2);
+    std::vector<std::int32_t> block;
+    try {
+        block.assign(2 * mark_entries + frame_entries, 0);
+    } catch (const std::bad_alloc&) {
+        log_error("%sパラメータ抽出用作業用配列の確保に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    const std::span<std::int32_t> all(block);
+    const PitchMarkArrays marks{all.subspan(0, mark_entries),
+                                all.subspan(mark_entries, mark_entries)};
+    const std::span<std::int32_t> frame_periods = all.subspan(2 * mark_entries, frame_entries);
+    marks.periods[0] = UNVOICED_T0;
+    marks.positions[0] = 0;
+
+    print_progress("基本周期の計算開始\n");
+    const int frames =
+        estimate_frame_t0(job.samples.span(), count, job.sample_rate, frame_periods);
+    if (frames == 0) {
+        log_error("%s基本周期の計算に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    const int last =
+        place_pitch_marks(job, frame_periods.first(static_cast<std::size_t>(frames)), marks);
+    if (last == 0) {
+        log_error("%s音声パラメータの抽出に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+
+    // Written completely under a name of its own, then renamed into place,
+    // so that no reader ever sees a partial cache.
+    const std::string written = temporary_path_for(cache_path);
+    if (write_pitch_mark_file(written, marks.periods, marks.positions, last) != 0) {
+        remove_file(written);
+        log_error("%s音声パラメータの記録に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+    if (install_pitch_mark_file(written, cache_path) != 0) {
+        log_error("%s音声パラメータの記録に失敗\n", ERROR_PREFIX);
+        return -1;
+    }
+
+    print_progress("pmkファイル作成完了\n");
+    return 0;
+}
+
+FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path, int flag_R) {
+    // An older program named the cache after the whole input name.
+    remove_file(input_path + ".pmk");
+
+    const std::string cache = pitch_mark_cache_name(input_path);
+    if (cache.empty()) {
+        log_error("%s入力音声ファイル名が不正\n", ERROR_PREFIX);
+        return nullptr;
+    }
+
+    // The cache we set out to replace, if any: it is deleted again when the
+    // analysis fails, unless another process has put a new one there since.
+    std::optional<std::vector<unsigned char>> rejected;
+    if (FileHandle f = open_file(cache, "rb")) {
+        std::int16_t version = 0;
+        if (read_int16(f.get(), version) && version >= PMK_MIN_REUSE_VERSION && flag_R == 0) {
+            return f;
+        }
+        f.reset();
+        rejected = read_whole_file(cache);
+    }
+
+    if (create_pitch_mark_file(job, cache) != 0) {
+        log_error("%sパラメータ記録処理に失敗\n", ERROR_PREFIX);
+        if (rejected && read_whole_file(cache) == rejected) remove_file(cache);
+        return nullptr;
+    }
+
+    FileHandle f = open_file(cache, "rb");
+    if (!f) {
+        log_error("%spmkファイルのオープンに失敗\n", ERROR_PREFIX);
+        return nullptr;
+    }
+    return f;
 }
 
 }  // namespace qern

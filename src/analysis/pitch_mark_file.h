@@ -1,7 +1,13 @@
 // The pitch-mark cache (.pmk) beside the input, and the analysis that makes it.
+//
+// File layout, little-endian, no padding: int16 version (PMK_VERSION),
+// double mean period of the voiced entries, int32 entry count n, then n
+// entries of int32 position and int32 period; 14 + 8n bytes in all.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 
 #include "driver/file_io.h"
@@ -11,13 +17,44 @@ namespace qern {
 
 constexpr int PMK_VERSION = 19;
 constexpr int PMK_MIN_REUSE_VERSION = 17;
+// Bytes before the first entry, and per entry.
+constexpr int PMK_HEADER_SIZE = 14;
+constexpr int PMK_ENTRY_SIZE = 8;
 
 // Returns the job's cache file open for reading, analysing the input first
 // when no usable cache exists or `flag_R` is set; null after logging on failure.
 FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path, int flag_R);
 
 // Loads mean_period and marks (ending with (0, 0)) from an open cache file.
-// Returns 0, or -1 after logging. Does not close the stream.
+// Every entry is checked against the job's input: periods 49..511, and a
+// grain of two periods around each position inside the samples with their
+// margins. Returns 0, or -1 after logging. Does not close the stream.
 int read_pitch_mark_file(std::FILE* stream, ResampleJob& job);
+
+// The cache name for an input path: its last '.' or '\' becomes '_'
+// ("voice.wav" gives "voice_wav.pmk"). Empty when there is neither.
+std::string pitch_mark_cache_name(const std::string& input_path);
+
+// Analyses the job's input (its samples are high-passed in place) and puts a
+// complete cache file at `cache_path`: written beside it under a temporary
+// name and renamed into place. Returns 0, or -1 after logging.
+int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path);
+
+// Writes marks 1..n of `mark_periods` and `mark_positions` (element 0 is the
+// start entry the first distance is measured from) to `path`. Periods must lie
+// in 49..512 and consecutive positions 49..512 apart. Returns 0, or -1 after
+// logging (the file then holds what was written so far).
+int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t> mark_periods,
+                          std::span<const std::int32_t> mark_positions, int n);
+
+// Moves the complete file `written` to `cache_path`. When the rename fails
+// but `cache_path` already holds a complete cache (another process has just
+// put one there), that one is kept. `written` is removed in every case.
+// Returns 0 when `cache_path` now holds a complete cache, else -1.
+int install_pitch_mark_file(const std::string& written, const std::string& cache_path);
+
+// True when `path` holds a whole cache file: a reusable version and exactly
+// the entries its count promises.
+bool is_complete_pitch_mark_file(const std::string& path);
 
 }  // namespace qern

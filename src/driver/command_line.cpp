@@ -167,11 +167,12 @@ int parse_arguments(int argc, char** argv, ResampleJob& job) {
     job.bend_curve.clear();
     const char* tempo_or_bend = argument(argc, argv, 12);
     if (tempo_or_bend && tempo_or_bend[0] == '!') {
-        // One point per 1/96 beat. A tempo that gives no spacing of at least
-        // one sample (0, negative, not a number, absurdly fast) gives no curve.
+        // One point per 1/96 beat. A tempo whose spacing is not a count of
+        // samples from 1 to INT_MAX (0, negative, not a number, absurdly fast
+        // or slow) gives no curve.
         const double tempo = read_leading_real(tempo_or_bend + 1);
         const double spacing = (rate * 60.0) / (tempo * BEND_POINTS_PER_BEAT);
-        usable_spacing = tempo > 0.0 && spacing >= 1.0;
+        usable_spacing = tempo > 0.0 && spacing >= 1.0 && spacing < 2147483648.0;
         job.bend_spacing = usable_spacing ? truncate_to_int(spacing) : 0;
     } else if (tempo_or_bend) {
         decode_pitch_bend(tempo_or_bend, job);  // a failure leaves no curve

@@ -1,0 +1,136 @@
+#include "analysis/frame_t0.h"
+
+#include <cstdlib>
+
+#include "analysis/t0_correction.h"
+#include "driver/error_log.h"
+#include "driver/resample_job.h"
+#include "dsp/kernels.h"
+
+namespace qern {
+
+namespace {
+
+// Low-pass cutoff of the copy the frames are analysed on, in Hz.
+constexpr double T0_LOWPASS_HZ = 900.0;
+// Peaks later than this many lags after the best one must beat it by 5 %;
+// a candidate this close before a peak is its neighbour.
+constexpr int NEIGHBOUR_LAGS = 24;
+constexpr double LATE_PEAK_FACTOR = 1.05;
+// The first best must exceed this share of r(0); candidates 0.2 of it.
+constexpr double BEST_SHARE = 0.7;
+constexpr double CANDIDATE_SHARE = 0.2;
+
+struct Place {
+    int lag = 0;
+    double value = 0.0;
+};
+
+}  // namespace
+
+int frame_count_for(int sample_count) {
+    // ceil(N / 256) + 1 for N >= 0.
+    return (sample_count + FRAME_HOP - 1) / FRAME_HOP + 1;
+}
+
+int pick_t0_peak(std::span<double> r, std::span<std::int32_t, T0_CANDIDATE_COUNT> slots) {
+    int best_lag = UNVOICED_T0;
+    double best_value = BEST_SHARE * r[0];
+    const double candidate_floor = CANDIDATE_SHARE * r[0];
+    // Places 0..9 are the candidates, place 10 a reserve; always in
+    // descending order of value.
+    std::array<Place, T0_CANDIDATE_COUNT + 1> places{};
+
+    for (int lag = T0_MIN_LAG; lag < T0_MAX_LAG; ++lag) {
+        if (!(r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1])) continue;
+
+        if (lag < best_lag + NEIGHBOUR_LAGS) {
+            if (r[lag] > best_value) {
+                best_lag = lag;
+                best_value = r[lag];
+            }
+        } else if (r[lag] > LATE_PEAK_FACTOR * best_value) {
+            best_lag = lag;
+            best_value = r[lag];
+        }
+
+        // Neighbour rule: a weaker candidate just before this peak gives way
+        // to it; a stronger one suppresses it (the 0 stays in r).
+        for (int p = 0; p < T0_CANDIDATE_COUNT; ++p) {
+            if (!(lag < places[p].lag + NEIGHBOUR_LAGS)) continue;
+            if (places[p].value < r[lag]) {
+                for (int q = p; q < T0_CANDIDATE_COUNT; ++q) places[q] = places[q + 1];
+                break;
+            }
+            r[lag] = 0.0;
+        }
+
+        if (r[lag] > candidate_floor) {
+            int p = 0;
+            while (p <= T0_CANDIDATE_COUNT && places[p].value >= r[lag]) ++p;
+            if (p <= T0_CANDIDATE_COUNT) {
+                for (int q = T0_CANDIDATE_COUNT; q > p; --q) places[q] = places[q - 1];
+                places[p] = Place{lag, r[lag]};
+            }
+        }
+    }
+
+    for (int p = 0; p < T0_CANDIDATE_COUNT; ++p) slots[p] = places[p].lag;
+    return best_lag;
+}
+
+int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
+                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates) {
+    if (sample_count < 0 || sample_rate <= 0) return 0;
+    const int frames = frame_count_for(sample_count);
+    if (static_cast<int>(frame_periods.size()) < frames) return 0;
+
+    // The low-passed copy, with zero margins: frame windows reach 512 samples
+    // before sample 0 and at most 767 past the last sample.
+    SampleBuffer lowpassed = SampleBuffer::allocate(sample_count);
+    if (lowpassed.empty()) return 0;
+    candidates.frames.assign(static_cast<std::size_t>(frames), {});
+
+    const SampleSpan copy = lowpassed.span();
+    if (fir_lowpass(samples, sample_count, copy, T0_LOWPASS_HZ / sample_rate) != 0) return 0;
+
+    std::array<double, T0_WINDOW> frame{};
+    std::array<double, T0_WINDOW> correlation{};
+    const SampleSpan frame_view{frame.data(), 0, T0_WINDOW};
+    const SampleSpan correlation_view{correlation.data(), 0, T0_WINDOW};
+
+    for (int i = 0; i < frames; ++i) {
+        const int window_start = i * FRAME_HOP - T0_WINDOW / 2;
+        copy_samples(frame_view, T0_WINDOW, copy, window_start);
+
+        const int loudest = find_extreme(0, 0, frame_view, T0_WINDOW);
+        const double peak = frame[static_cast<std::size_t>(loudest)];
+        if (peak > -SILENCE_LEVEL && peak < SILENCE_LEVEL) {
+            frame_periods[i] = UNVOICED_T0;
+            candidates.frames[static_cast<std::size_t>(i)].fill(0);
+            continue;
+        }
+
+        if (autocorrelate(0, frame_view, correlation_view, T0_MAX_LAG) != 0) return 0;
+        const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
+                                    candidates.frames[static_cast<std::size_t>(i)]);
+        if (t0 == 0) {
+            log_error("%sT0の検出に失敗\n", ERROR_PREFIX);
+            return 0;
+        }
+        frame_periods[i] = t0;
+    }
+    return frames;
+}
+
+int estimate_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
+                      std::span<std::int32_t> frame_periods) {
+    T0CandidateTable candidates;
+    const int frames =
+        estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, candidates);
+    if (frames == 0) return 0;
+    correct_t0_track(frame_periods.first(static_cast<std::size_t>(frames)), candidates);
+    return frames;
+}
+
+}  // namespace qern

@@ -1,0 +1,163 @@
+#include "synthesis/grain_engine.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "driver/error_log.h"
+#include "dsp/kernels.h"
+
+namespace qern {
+
+namespace {
+
+// The job's input samples with their margins; an empty view without samples.
+// The kernels only read through it.
+SampleSpan input_view(const SampleBuffer& samples) {
+    if (samples.empty()) return SampleSpan{};
+    return SampleSpan{const_cast<double*>(samples.data()), -SAMPLE_MARGIN,
+                      samples.count() + SAMPLE_MARGIN};
+}
+
+// Copies input[mark - P, mark + P) into the grain's source window, with zeros
+// where the input view ends (a cache whose marks lie beyond the samples).
+// Returns the window, index 0 at the mark.
+SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, int P) {
+    const SampleSpan window{grain.source.data() + P, -P, P};
+    for (int k = -P; k < P; ++k) {
+        const long long pos = static_cast<long long>(mark) + k;
+        window[k] = (pos >= input.begin && pos < input.end) ? input[static_cast<int>(pos)] : 0.0;
+    }
+    return window;
+}
+
+}  // namespace
+
+int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f) {
+    if (P < 1 || P > GRAIN_MAX_PERIOD) return -1;
+    const double half = static_cast<double>(P) * f;
+    if (!(half < GRAIN_MAX_HALF + 1)) return -1;
+    const int H = static_cast<int>(half);
+    const int window_length = static_cast<int>(static_cast<double>(2 * P) * f);
+
+    const SampleSpan source = load_source_window(input, grain, mark, P);
+    const SampleSpan centre = grain.centre();
+    copy_samples(centre.shifted(-P), 2 * P, source, -P);
+    if (f == 1.0) {
+        apply_hann_window(centre.shifted(-P), 2 * P);
+        return 0;
+    }
+    // Element j takes the source at j / f from the mark: f > 1 stretches the
+    // grain (formants down), f < 1 compresses it (formants up).
+    sinc_resample(-P, P, centre, f, 0, source);
+    apply_hann_window(centre.shifted(-H), window_length);
+    return 0;
+}
+
+double output_period(double tau, int P, const ResampleJob& job) {
+    // Pitch-bend factor: linear between the two curve points around tau,
+    // 1 past the curve's end.
+    double b = 1.0;
+    const long long curve_end = static_cast<long long>(job.bend_count) * job.bend_spacing;
+    if (!job.bend_curve.empty() && job.bend_spacing > 0 && tau >= 0.0 &&
+        !(tau > static_cast<double>(curve_end))) {
+        const double spacing = job.bend_spacing;
+        const double u = tau / spacing;
+        const double rho = std::fmod(tau, spacing);
+        const auto below = static_cast<std::size_t>(std::floor(u));
+        const auto above = static_cast<std::size_t>(std::ceil(u));
+        if (above < job.bend_curve.size()) {
+            b = ((spacing - rho) * job.bend_curve[below] + rho * job.bend_curve[above]) / spacing;
+        }
+    }
+    // b * target * (modulation * P / mean + 100 - modulation) / 100, in this order.
+    double period = static_cast<double>(P) / job.mean_period;
+    period = period * job.modulation;
+    period = period + 100.0;
+    period = period - job.modulation;
+    period = period / 100.0;
+    period = period * job.target_period;
+    return period * b;
+}
+
+void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, double p0, double limit,
+                       double t) {
+    // t rounded down to a half sample, plus one.
+    const double c = std::floor(2.0 * t) * 0.5 + 1.0;
+    double first = -H;
+    if (c - H < -p0) first = std::ceil(-p0 - c);  // first i with p0 + c + i >= 0
+    double last = H;
+    if (limit < H + c) last = std::floor(limit - c);  // c + i stays below the limit
+
+    // Absolute output indices, kept inside the buffer (a section that starts
+    // far past the end writes nothing).
+    const double centre = std::trunc(p0) + std::trunc(c);
+    const double lo = std::max(centre + first, static_cast<double>(output.begin));
+    const double hi = std::min(centre + last, static_cast<double>(output.end));
+    if (!(lo < hi)) return;
+    const int begin = static_cast<int>(lo);
+    const int end = static_cast<int>(hi);
+    const int offset = static_cast<int>(centre);
+    for (int k = begin; k < end; ++k) output[k] += grain[k - offset];
+}
+
+double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan output, int Lo, double p0) {
+    const double f = std::pow(10.0, job.flag_g / 200.0);
+    const long long E = static_cast<long long>(S) + Ls;
+    double t = 0.0;
+    if (E <= 0) return p0;
+    // An empty source range cannot fill any output (its time ratio is
+    // infinite): lay nothing.
+    if (Ls == 0 || !std::isfinite(p0)) return p0;
+    const double r = static_cast<double>(Lo) / static_cast<double>(Ls);
+
+    const double limit = static_cast<double>(Lo) + OUTPUT_TAIL;
+    // Once the output time is this far past the buffer, neither this section
+    // nor the next one can reach it any more.
+    const double beyond_reach = static_cast<double>(output.end) + GRAIN_MAX_HALF + 1;
+    const SampleSpan input = input_view(job.samples);
+    GrainBuffer grain;
+
+    for (std::size_t k = 0;; ++k) {
+        if (!(t < Lo)) break;
+        const PitchMarkEntry entry = k < job.marks.size() ? job.marks[k] : PitchMarkEntry{};
+        const long long m = entry.position;
+        const int P = entry.period;
+        if (P == 0) {
+            log_error("%sピッチの読み込みに失敗\n", ERROR_PREFIX);
+            return p0 + t;
+        }
+        if (static_cast<long long>(S) + P > m) {
+            // Its grain would reach in front of the range.
+            if (m < E) continue;
+            break;
+        }
+        const long long rel = m - S;
+        if (extract_grain(input, grain, entry.position, P, f) != 0) {
+            log_error("%sgフラグの処理に失敗\n", ERROR_PREFIX);
+            return p0 + t;
+        }
+        const int H = static_cast<int>(static_cast<double>(P) * f);
+        const double target = static_cast<double>(rel) * r;
+        while (t < target) {
+            if (P == UNVOICED_T0) {
+                t = t + 49.0;
+            } else {
+                const double period = output_period(p0 + t, P, job);
+                // A period that would not move the grains on: this mark lays
+                // nothing more, the next one goes on from here.
+                if (!(period >= MIN_OUTPUT_PERIOD) || !std::isfinite(period)) break;
+                t = t + period;
+            }
+            overlap_add_grain(output, grain, H, p0, limit, t);
+            if (p0 + t >= beyond_reach) return p0 + t;
+        }
+        if (Ls < rel) break;
+        if (!(m < E)) break;
+    }
+    return p0 + t;
+}
+
+}  // namespace qern

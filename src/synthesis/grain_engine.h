@@ -1,0 +1,67 @@
+// Pitch-synchronous overlap-add: lays Hann-windowed two-period grains of the
+// input, cut around its pitch marks, into the output at a new period.
+#pragma once
+
+#include <array>
+
+#include "driver/resample_job.h"
+#include "wav/sample_buffer.h"
+
+namespace qern {
+
+// Longest grain period the engine takes (the cache reader refuses 512 and up).
+inline constexpr int GRAIN_MAX_PERIOD = 511;
+// Half-length H of the longest grain: trunc(511 * 10^(100/200)).
+inline constexpr int GRAIN_MAX_HALF = 1615;
+// Output periods below half a sample (the resolution at which grains are
+// placed), non-positive ones and non-numbers lay no grain: the walk moves on
+// to the next mark instead of stepping in place for ever.
+inline constexpr double MIN_OUTPUT_PERIOD = 0.5;
+
+// Scratch space for one grain, addressed from its centre (element 0 is the
+// mark), plus the two source periods it is cut from. One per section call;
+// nothing is allocated per grain.
+struct GrainBuffer {
+    // Elements -(GRAIN_MAX_HALF + 1) .. GRAIN_MAX_HALF + 1: the window of a
+    // resampled grain may reach element H.
+    static constexpr int HALF_SPAN = GRAIN_MAX_HALF + 1;
+    std::array<double, 2 * HALF_SPAN + 1> grain{};
+    // The 2P source samples around the mark, zero where they lie outside the
+    // input buffer; element P is the mark.
+    std::array<double, 2 * GRAIN_MAX_PERIOD> source{};
+
+    SampleSpan centre() { return SampleSpan{grain.data() + HALF_SPAN, -HALF_SPAN, HALF_SPAN + 1}; }
+    double operator[](int i) const { return grain[static_cast<std::size_t>(i + HALF_SPAN)]; }
+};
+
+// Lays the input range [S, S + Ls) into `output` (index 0 = output time 0,
+// margins included in the view) as a section of Lo output samples starting
+// at output time p0, walking the job's pitch marks. Reads samples, marks,
+// mean_period, target_period, modulation, the bend curve and flag_g; changes
+// nothing in the job. Returns the output time reached (p0 + section time);
+// exactly 0.0 means nothing was laid. A mark list that runs out or a grain
+// that cannot be cut is logged and ends the section early.
+double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan output, int Lo, double p0);
+
+// Cuts the grain of the mark at input index `mark`, period P, at grain scale
+// f: the 2P input samples [mark - P, mark + P) resampled by f (f == 1:
+// copied) and Hann-windowed, in elements [-H, H), H = trunc(P f). Input
+// samples outside the view count as zero.
+// Returns 0, or -1 when P is not in 1..GRAIN_MAX_PERIOD or the grain would
+// not fit the buffer (f above 10^0.5).
+int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f);
+
+// Output period in samples for a grain of a mark with period P when the
+// previous grain lies at absolute output time tau: the target period shaped
+// by the bend curve at tau and, by the modulation, by P / mean_period.
+// A bend curve with a non-positive spacing is not applied.
+double output_period(double tau, int P, const ResampleJob& job);
+
+// Adds grain elements [-H, H) into `output` around section time t of a
+// section starting at p0: centre index trunc(p0) + trunc(c), c = floor(2t)/2
+// + 1, leaving out what would fall before output time 0 or at or beyond
+// section time `limit`, and anything outside the view.
+void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, double p0, double limit,
+                       double t);
+
+}  // namespace qern

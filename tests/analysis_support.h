@@ -1,0 +1,111 @@
+// Helpers shared by the analysis tests: temporary folders, a captured error
+// log, jobs built from synthetic signals.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "driver/error_log.h"
+#include "driver/resample_job.h"
+
+#ifdef _WIN32
+#include <process.h>
+#define QERN_TEST_PID _getpid()
+#else
+#include <unistd.h>
+#define QERN_TEST_PID getpid()
+#endif
+
+namespace qern::test {
+
+// A fresh folder, removed with everything in it at the end of the scope.
+class TempDir {
+public:
+    TempDir() {
+        static int serial = 0;
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::string name = std::string("qern_") + (info ? info->name() : "test") + "_" +
+                                 std::to_string(QERN_TEST_PID) + "_" + std::to_string(serial++);
+        path_ = std::filesystem::temp_directory_path() / name;
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<unsigned char> read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Sends the error log of the scope to a file and hands back what was written.
+class LogCapture {
+public:
+    LogCapture() { open_error_log(dir_.file("log.txt")); }
+    ~LogCapture() { close_error_log(); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    std::string text() {
+        close_error_log();
+        const std::vector<unsigned char> bytes = read_bytes(dir_.file("log.txt"));
+        open_error_log(dir_.file("log.txt"));  // further messages start afresh
+        return std::string(bytes.begin(), bytes.end());
+    }
+
+private:
+    TempDir dir_;
+};
+
+// A job holding `signal` as its input samples.
+inline ResampleJob make_job(const std::vector<double>& signal, int sample_rate) {
+    ResampleJob job;
+    job.sample_rate = sample_rate;
+    job.samples = SampleBuffer::allocate(static_cast<int>(signal.size()));
+    job.sample_count = static_cast<int>(signal.size());
+    for (int i = 0; i < job.sample_count; ++i) job.samples[i] = signal[static_cast<std::size_t>(i)];
+    return job;
+}
+
+// A voice-like periodic signal: five harmonics with falling amplitudes whose
+// fundamental period (in samples) at sample n is period(n); zero where the
+// period is 0.
+inline std::vector<double> harmonic_signal(int count, const std::function<double(int)>& period,
+                                           double amplitude = 8000.0) {
+    constexpr double two_pi = 6.283185307179586;
+    std::vector<double> x(static_cast<std::size_t>(count), 0.0);
+    double phase = 0.0;
+    for (int n = 0; n < count; ++n) {
+        const double p = period(n);
+        if (p <= 0.0) continue;
+        double v = 0.0;
+        for (int h = 1; h <= 5; ++h) v += std::sin(h * phase) / h;
+        x[static_cast<std::size_t>(n)] = amplitude * v;
+        phase = std::fmod(phase + two_pi / p, two_pi);
+    }
+    return x;
+}
+
+}  // namespace qern::test

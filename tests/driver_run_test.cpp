@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "driver/error_log.h"
+#include "driver/run.h"
+#include "driver/text_encoding.h"
+#include "test_support.h"
+
+namespace qern {
+namespace {
+
+const std::string BANNER =
+    "QERN Ver0.19\n"
+    "このプログラムは、「歌声合成ツール　ＵＴＡＵ」用に\n"
+    "作られた歌声合成エンジンです。\n"
+    "コマンドラインオプションの仕様は、resampler Ver10.42に準じます。\n";
+
+// What the stand-in stages saw and should do.
+struct StageScript {
+    bool cache_fails = false;
+    bool read_fails = false;
+    bool synthesis_fails = false;
+    int synthesis_calls = 0;
+};
+StageScript g_script;
+
+FileHandle fake_open_cache(ResampleJob&, const std::string&, int) {
+    if (g_script.cache_fails) {
+        log_error("%s(cache)\n", ERROR_PREFIX);
+        return nullptr;
+    }
+    return FileHandle(std::tmpfile());
+}
+
+int fake_read_marks(std::FILE* stream, ResampleJob& job) {
+    if (stream == nullptr || g_script.read_fails) {
+        log_error("%s(marks)\n", ERROR_PREFIX);
+        return -1;
+    }
+    job.marks = {PitchMarkEntry{0, 0}};
+    return 0;
+}
+
+// Hands the job an output of three samples.
+int fake_synthesize(ResampleJob& job) {
+    ++g_script.synthesis_calls;
+    if (g_script.synthesis_fails) {
+        log_error("%s(synthesis)\n", ERROR_PREFIX);
+        return -1;
+    }
+    job.samples = SampleBuffer::allocate(3);
+    job.sample_count = 3;
+    job.samples[0] = 1.0;
+    job.samples[1] = -2.0;
+    job.samples[2] = 3.0;
+    return 0;
+}
+
+const RunStages FAKE_STAGES{&fake_open_cache, &fake_read_marks, &fake_synthesize};
+
+struct RunOutput {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class RunSequence : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_script = StageScript{};
+        test::write_file(dir.file("in.wav"),
+                         test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16({1, 2, 3, 4})));
+        program = dir.file("qern");
+        log_path = dir.file("qern.log");
+    }
+
+    RunOutput run(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        RunOutput result;
+        result.status = run_resampler(static_cast<int>(args.size()), argv.data(), FAKE_STAGES);
+        result.out = ::testing::internal::GetCapturedStdout();
+        result.err = ::testing::internal::GetCapturedStderr();
+        return result;
+    }
+
+    std::vector<std::string> command(const std::string& output, const std::string& note = "A4") {
+        return {program, dir.file("in.wav"), output, note, "100", "", "0", "100"};
+    }
+
+    test::TempDir dir;
+    std::string program;
+    std::string log_path;
+};
+
+TEST_F(RunSequence, FewerThanFourArgumentsPrintTheBanner) {
+    for (std::size_t count : {1u, 4u}) {
+        std::vector<std::string> args = command(dir.file("out.wav"));
+        args.resize(count);
+        const RunOutput r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, to_console_encoding(BANNER));
+        EXPECT_EQ(r.err, "");
+        EXPECT_FALSE(test::file_exists(log_path));
+    }
+}
+
+TEST_F(RunSequence, SuccessWritesTheOutputAndLeavesNoLog) {
+    // An invalid pitch letter is logged but does not fail the run.
+    std::vector<std::string> args = command(dir.file("out.wav"));
+    args.insert(args.end(), {"0", "100", "0", "!120", "A*"});
+    const RunOutput r = run(args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(logged_messages(), "エラー:ピッチ文字列に不正な文字\n");
+    EXPECT_FALSE(test::file_exists(log_path));
+    EXPECT_EQ(test::read_file(dir.file("out.wav")).substr(40),
+              test::le32(6) + test::pcm16({1, -2, 3}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "out.wav"}));
+}
+
+TEST_F(RunSequence, OutputNamedNulOnlyAnalyses) {
+    for (const char* nul : {"nul", "NUL"}) {
+        const RunOutput r = run(command(nul));
+        EXPECT_EQ(r.status, 0) << nul;
+        EXPECT_EQ(r.out, "") << nul;
+        EXPECT_EQ(r.err, "") << nul;
+    }
+    EXPECT_EQ(g_script.synthesis_calls, 0);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
+
+    // Any other spelling is an ordinary file name.
+    const RunOutput r = run(command(dir.file("Nul")));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(g_script.synthesis_calls, 1);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Nul", "in.wav"}));
+}
+
+TEST_F(RunSequence, EachFailureKeepsItsLogAndCopiesItToStandardError) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        StageScript script;
+        std::string log;
+    };
+    const std::string out = dir.file("out.wav");
+    const std::string no_dir = dir.file("none/out.wav");
+    const std::vector<Case> cases = {
+        {"bad note", command(out, "H4"), {},
+         "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n"},
+        {"cache", command(out), {true, false, false, 0},
+         "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
+        {"cache before nul", command("nul"), {true, false, false, 0},
+         "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
+        {"marks", command(out), {false, true, false, 0},
+         "エラー:(marks)\nエラー:パラメータファイル読み込みに失敗しました\n"},
+        {"synthesis", command(out), {false, false, true, 0},
+         "エラー:(synthesis)\nエラー:音声の合成に失敗しました\n"},
+        {"output", command(no_dir), {},
+         "エラー:ファイル" + no_dir + "を開けません\nエラー:ファイルの書き出しに失敗しました\n"},
+    };
+    for (const auto& c : cases) {
+        g_script = c.script;
+        const RunOutput r = run(c.args);
+        EXPECT_EQ(r.status, 1) << c.what;
+        EXPECT_EQ(test::read_file(log_path), to_console_encoding(c.log)) << c.what;
+        EXPECT_EQ(r.err, to_console_encoding(c.log)) << c.what;
+        EXPECT_EQ(r.out, "") << c.what;
+        EXPECT_FALSE(test::file_exists(out)) << c.what;
+    }
+}
+
+TEST_F(RunSequence, LogThatCannotBeCreatedSendsMessagesToStandardError) {
+    program = dir.file("missing-folder/qern");
+    const std::string no_log = "エラーログ出力用ファイルの作成に失敗\n";
+
+    RunOutput r = run(command(dir.file("out.wav")));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, to_console_encoding(no_log));
+    EXPECT_TRUE(test::file_exists(dir.file("out.wav")));
+
+    r = run(command(dir.file("out2.wav"), "H4"));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, to_console_encoding(no_log + "エラー:不正な音階名H4\n"
+                                                  "エラー:コマンドラインオプションの処理に失敗しました\n"));
+}
+
+// The built executable, copied into a temporary directory so that its log
+// lands there.
+class Executable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::copy_file(QERN_EXECUTABLE, dir.file("qern"));
+        test::write_file(dir.file("in.wav"),
+                         test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16({1, 2, 3, 4})));
+    }
+    test::ProcessResult run(const std::vector<std::string>& args) {
+        return test::run_process(dir.file("qern"), args, dir.path());
+    }
+    test::TempDir dir;
+};
+
+TEST_F(Executable, PrintsTheBannerBytesForShortCommandLines) {
+    const test::ProcessResult r = run({"in.wav", "out.wav", "A4"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, BANNER);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "qern"}));
+}
+
+TEST_F(Executable, FailedRunLeavesItsLogBesideTheProgram) {
+    test::ProcessResult r = run({"in.wav", "out.wav", "H4", "100"});
+    const std::string bad_note =
+        "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n";
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(test::read_file(dir.file("qern.log")), bad_note);
+    EXPECT_EQ(r.err, bad_note);
+    EXPECT_EQ(r.out, "");
+
+    // The next run empties the log first.
+    r = run({"missing.wav", "out.wav", "A4", "100"});
+    const std::string missing =
+        "エラー:ファイルmissing.wavを開けません\nエラー:コマンドラインオプションの処理に失敗しました\n";
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(test::read_file(dir.file("qern.log")), missing);
+    EXPECT_EQ(r.err, missing);
+    EXPECT_FALSE(test::file_exists(dir.file("out.wav")));
+}
+
+}  // namespace
+}  // namespace qern
