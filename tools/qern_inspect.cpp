@@ -83,7 +83,16 @@ int run(const InspectCommand& command) {
         picture.oto = regions;
     }
     SampleInspection inspection;
-    if (inspect_sample(command.input, inspection) != 0) return 1;
+    int analysed = 0;
+    std::string messages;
+    {
+        // Keeps the analysis's progress lines off the console.
+        const MessageCapture capture;
+        analysed = inspect_sample(command.input, inspection);
+        messages = capture.messages();
+    }
+    print_error_text(messages.c_str());
+    if (analysed != 0) return 1;
     const std::string svg = render_inspection_svg(inspection, picture);
 
     FileHandle out = open_file(command.output, "wb");

@@ -118,18 +118,19 @@ void draw_oto(std::string& svg, const Layout& at, const OtoRegions& oto, int sam
     const double height = at.strip_top + at.strip_height - top;
 
     svg += "<g id=\"oto\">\n";
-    const auto region = [&](const char* id, double from, double to, const char* fill, const char* label) {
+    const auto region = [&](const char* id, double from, double to, const char* fill, const char* label,
+                            double label_y) {
         const double x0 = clamp_x(from);
         const double x1 = clamp_x(to);
         if (x1 <= x0) return;
         add(svg, "<rect id=\"%s\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"%s\"/>\n", id,
             x0, top, x1 - x0, height, fill);
         add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" fill=\"#555\">%s</text>\n", x0 + 3.0,
-            top + 12.0, label);
+            label_y, label);
     };
-    region("oto-offset", 0.0, offset, "#d9d9d9", "offset");
-    region("oto-consonant", offset, consonant_end, "#fbd5e2", "consonant");
-    region("oto-cutoff", cutoff, at.span, "#d9d9d9", "cutoff");
+    region("oto-offset", 0.0, offset, "#d9d9d9", "offset", top + 12.0);
+    region("oto-consonant", offset, consonant_end, "#fbd5e2", "consonant", top + 26.0);
+    region("oto-cutoff", cutoff, at.span, "#d9d9d9", "cutoff", top + 12.0);
     const double bottom = at.t0_bottom();
     const auto line = [&](const char* id, double position, const char* colour, const char* label,
                           double label_y) {
@@ -139,8 +140,8 @@ void draw_oto(std::string& svg, const Layout& at, const OtoRegions& oto, int sam
         add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" fill=\"%s\">%s</text>\n", x + 3.0,
             label_y, colour, label);
     };
-    line("oto-overlap", overlap, "#1a8a2e", "overlap", top + 26.0);
-    line("oto-preutterance", preutterance, "#d01c1c", "preutterance", top + 40.0);
+    line("oto-overlap", overlap, "#1a8a2e", "overlap", at.t0_top + 12.0);
+    line("oto-preutterance", preutterance, "#d01c1c", "preutterance", at.t0_top + 26.0);
     if (!alias.empty()) {
         add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" font-weight=\"bold\" fill=\"#a0204a\">",
             clamp_x(offset) + 3.0, top + height - 6.0);
@@ -196,15 +197,15 @@ void draw_marks(std::string& svg, const Layout& at, std::span<const PitchMarkEnt
             add(svg, "M%.2f %.1fV%.1f", at.x(m.position), at.wave_top, at.wave_top + at.wave_height);
         }
     }
-    svg += "\"/>\n<g id=\"pitch-marks\">\n";
+    svg += "\"/>\n<g id=\"pitch-marks\" stroke-width=\"0.8\">\n";
     for (const PitchMarkEntry& m : marks) {
         const bool voiced = m.period >= MIN_VOICED_PERIOD;
         const double x = at.x(m.position);
         const double y0 = voiced ? at.strip_top : at.strip_top + at.strip_height * 0.55;
         add(svg, "<line class=\"mark %s\" data-position=\"%d\" data-period=\"%d\" x1=\"%.2f\" y1=\"%.1f\" "
-                 "x2=\"%.2f\" y2=\"%.1f\"/>\n",
+                 "x2=\"%.2f\" y2=\"%.1f\" stroke=\"%s\"/>\n",
             voiced ? "voiced" : "unvoiced", static_cast<int>(m.position), static_cast<int>(m.period), x, y0,
-            x, at.strip_top + at.strip_height);
+            x, at.strip_top + at.strip_height, voiced ? "#1f6fd1" : "#999");
     }
     svg += "</g>\n";
 }
@@ -225,18 +226,7 @@ void draw_t0(std::string& svg, const Layout& at, const SampleInspection& in) {
     }
     const double unvoiced_y = at.t0_bottom() - 5.0;
 
-    // The period at every voiced mark, as a line broken at unvoiced marks.
-    svg += "<path id=\"mark-periods\" fill=\"none\" stroke=\"#2a9d3a\" stroke-width=\"1.2\" d=\"";
-    bool drawing = false;
-    for (const PitchMarkEntry& m : in.marks) {
-        if (m.period < MIN_VOICED_PERIOD) {
-            drawing = false;
-            continue;
-        }
-        add(svg, "%c%.2f %.1f", drawing ? 'L' : 'M', at.x(m.position), at.y_hz(rate / m.period));
-        drawing = true;
-    }
-    svg += "\"/>\n<g id=\"t0-track\">\n";
+    svg += "<g id=\"t0-track\">\n";
     for (std::size_t i = 0; i < in.frame_periods.size(); ++i) {
         const int t0 = in.frame_periods[i];
         const int raw = i < in.raw_frame_periods.size() ? in.raw_frame_periods[i] : t0;
@@ -257,6 +247,18 @@ void draw_t0(std::string& svg, const Layout& at, const SampleInspection& in) {
         }
     }
     svg += "</g>\n";
+    // The period at every voiced mark, as a line broken at unvoiced marks.
+    svg += "<path id=\"mark-periods\" fill=\"none\" stroke=\"#2a9d3a\" stroke-width=\"1\" d=\"";
+    bool drawing = false;
+    for (const PitchMarkEntry& m : in.marks) {
+        if (m.period < MIN_VOICED_PERIOD) {
+            drawing = false;
+            continue;
+        }
+        add(svg, "%c%.2f %.1f", drawing ? 'L' : 'M', at.x(m.position), at.y_hz(rate / m.period));
+        drawing = true;
+    }
+    svg += "\"/>\n";
 }
 
 void draw_time_axis(std::string& svg, const Layout& at, int sample_rate) {

@@ -13,7 +13,10 @@ build put an identical copy beside the executable.
 """
 import sys
 
-import yaml
+try:
+    import yaml
+except ImportError:
+    sys.exit("check_manifest.py needs PyYAML (Debian: apt-get install python3-yaml)")
 
 # Fields of an expression descriptor, and the YAML types they take.
 DESCRIPTOR_FIELDS = {
