@@ -144,7 +144,7 @@ void draw_oto(std::string& svg, const Layout& at, const OtoRegions& oto, int sam
     line("oto-preutterance", preutterance, "#d01c1c", "preutterance", at.t0_top + 26.0);
     if (!alias.empty()) {
         add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"13\" font-weight=\"bold\" fill=\"#a0204a\">",
-            clamp_x(offset) + 3.0, top + height - 6.0);
+            clamp_x(offset) + 3.0, top + 42.0);
         svg += escape_xml(alias) + "</text>\n";
     }
     svg += "</g>\n";
