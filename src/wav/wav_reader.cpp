@@ -21,6 +21,13 @@ bool read_bytes(std::FILE* file, unsigned char* out, std::size_t count) {
     return std::fread(out, 1, count, file) == count;
 }
 
+// Reads `count` bytes, logging `message` when the file cannot give them.
+bool read_or_log(std::FILE* file, unsigned char* out, std::size_t count, const char* message) {
+    if (read_bytes(file, out, count)) return true;
+    log_error(message, ERROR_PREFIX);
+    return false;
+}
+
 // The four bytes of a chunk identifier as text, up to a zero byte among them.
 std::string identifier_text(const unsigned char* id) {
     const char* text = reinterpret_cast<const char*>(id);
@@ -42,10 +49,7 @@ bool has_wav_extension(const std::string& path) {
 int read_identifier(std::FILE* file, const char* expected, const char* read_failed,
                     const char* missing) {
     unsigned char id[4];
-    if (!read_bytes(file, id, 4)) {
-        log_error(read_failed, ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, id, 4, read_failed)) return -1;
     if (!is_identifier(id, expected)) {
         log_error(missing, ERROR_PREFIX, identifier_text(id).c_str());
         return -1;
@@ -86,36 +90,24 @@ double decode_value(const unsigned char* b, int bytes_per_sample) {
 int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
                    int& bits_per_sample) {
     unsigned char b[4];
-    if (!read_bytes(file, b, 4)) {
-        log_error("%sfmtチャンクサイズの読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, b, 4, "%sfmtチャンクサイズの読み込みに失敗\n")) return -1;
     const std::int32_t chunk_size = load_le32_signed(b);
     if (chunk_size != 16) {
         log_warning("%sfmtチャンクサイズが16ではなく%dとなっています\nデータが正しく読み込めない可能性があります\n",
                     WARNING_PREFIX, static_cast<int>(chunk_size));
     }
-    if (!read_bytes(file, b, 2)) {
-        log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, b, 2, "%sフォーマットIDの読み込みに失敗\n")) return -1;
     if (load_le16_signed(b) != 1) {
         log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
         return -1;
     }
-    if (!read_bytes(file, b, 2)) {
-        log_error("%sチャンネル数の読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, b, 2, "%sチャンネル数の読み込みに失敗\n")) return -1;
     channel_count = load_le16_signed(b);
     if (channel_count != 1 && channel_count != 2) {
         log_error("%s対応していないチャンネル数 %d\n", ERROR_PREFIX, channel_count);
         return -1;
     }
-    if (!read_bytes(file, b, 4)) {
-        log_error("%sサンプリングレートの読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, b, 4, "%sサンプリングレートの読み込みに失敗\n")) return -1;
     const std::int32_t sample_rate = load_le32_signed(b);
     if (sample_rate <= 0) {
         log_error("%sサンプリングレートの値が不正 %d\n", ERROR_PREFIX, static_cast<int>(sample_rate));
@@ -126,10 +118,7 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
         log_error("%sデータ速度とブロックサイズのスキップに失敗\n", ERROR_PREFIX);
         return -1;
     }
-    if (!read_bytes(file, b, 2)) {
-        log_error("%s1サンプルあたりのビット数の読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, b, 2, "%s1サンプルあたりのビット数の読み込みに失敗\n")) return -1;
     bits_per_sample = load_le16_signed(b);
     if (bits_per_sample != 8 && bits_per_sample != 16 && bits_per_sample != 24 &&
         bits_per_sample != 32) {
@@ -166,19 +155,13 @@ int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
     bytes_per_sample = bits_per_sample / 8;
 
     unsigned char window[4];
-    if (!read_bytes(file, window, 4)) {
-        log_error("%sdataチャンクの読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, window, 4, "%sdataチャンクの読み込みに失敗\n")) return -1;
     if (!find_data_chunk(file, window)) {
         log_error("%sdataチャンクが見つかりませんでした\n", ERROR_PREFIX);
         return -1;
     }
     unsigned char b[4];
-    if (!read_bytes(file, b, 4)) {
-        log_error("%sデータサイズの読み込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+    if (!read_or_log(file, b, 4, "%sデータサイズの読み込みに失敗\n")) return -1;
     std::int32_t data_size = load_le32_signed(b);
     const std::int64_t present = std::max<std::int64_t>(bytes_remaining(file), 0);
     if (data_size - present > MAX_DATA_SHORTFALL) data_size = static_cast<std::int32_t>(present);
