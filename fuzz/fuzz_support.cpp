@@ -55,7 +55,7 @@ const std::string& scratch_folder() {
 }
 
 std::vector<std::uint8_t> wav_file(int channels, int bits, int sample_rate,
-                                   std::span<const std::uint8_t> data) {
+                                   std::span<const std::uint8_t> data, int format_tag) {
     std::vector<std::uint8_t> out;
     out.reserve(44 + data.size());
     const auto size = static_cast<std::uint32_t>(data.size());
@@ -65,7 +65,7 @@ std::vector<std::uint8_t> wav_file(int channels, int bits, int sample_rate,
     put_text(out, "WAVE");
     put_text(out, "fmt ");
     put_le(out, 16, 4);
-    put_le(out, 1, 2);
+    put_le(out, static_cast<std::uint32_t>(format_tag), 2);
     put_le(out, static_cast<std::uint32_t>(channels), 2);
     put_le(out, static_cast<std::uint32_t>(sample_rate), 4);
     put_le(out, static_cast<std::uint32_t>(sample_rate) * block, 4);

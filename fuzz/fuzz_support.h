@@ -23,10 +23,10 @@ void quiet_log();
 // removed when the process ends. No trailing slash.
 const std::string& scratch_folder();
 
-// A canonical WAV file: 44-byte header (fmt size 16, format 1) and `data`
-// as the data chunk.
+// A canonical WAV file: 44-byte header (fmt size 16; format 1, PCM, or 3,
+// IEEE float) and `data` as the data chunk.
 std::vector<std::uint8_t> wav_file(int channels, int bits, int sample_rate,
-                                   std::span<const std::uint8_t> data);
+                                   std::span<const std::uint8_t> data, int format_tag = 1);
 
 // Writes `bytes` to `path`; aborts when that fails (the harness is broken).
 void write_whole_file(const std::string& path, std::span<const std::uint8_t> bytes);

@@ -118,8 +118,19 @@ def wav_reader_seeds():
     write(t, "data_first", b"RIFF\0\0\0\0WAVEdata\4\0\0\0abcdfmt ")
     write(t, "one_sample", wav(1, 16, 44100, b"\x01\x02"))
     write(t, "half_frame", wav(2, 24, 44100, b"\x01\x02\x03\x04"))
-    write(t, "float", wav(1, 32, 44100, voice, tag=3))
-    write(t, "extensible", wav(1, 16, 44100, voice, tag=-2))
+    floats = [math.sin(i / 7.0) * 0.8 for i in range(64)]
+    write(t, "float32", wav(1, 32, 44100, b"".join(struct.pack("<f", v) for v in floats), tag=3))
+    write(t, "float64_stereo", wav(2, 64, 48000, b"".join(struct.pack("<dd", v, -v) for v in floats), tag=3))
+    write(t, "float_nan_inf", wav(1, 32, 44100, struct.pack("<6f", float("nan"), float("inf"), -float("inf"),
+                                                                  3.4e38, -1e-45, 1.0), tag=3))
+    write(t, "float16", wav(1, 16, 44100, voice, tag=3))
+    guid_tail = bytes([0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71])
+    def extensible(channels, bits, sub, data):
+        ext = struct.pack("<hhI", 22, bits, 4 if channels == 1 else 3) + struct.pack("<h", sub) + guid_tail
+        return wav(channels, bits, 44100, data, fmt_extra=ext, tag=-2)
+    write(t, "extensible_pcm24", extensible(2, 24, 1, audio_case("voice", 64, 24, 2, 44100)))
+    write(t, "extensible_float", extensible(1, 32, 3, b"".join(struct.pack("<f", v) for v in floats)))
+    write(t, "extensible_bad_guid", extensible(1, 16, 1, voice)[:60] + b"\1" + extensible(1, 16, 1, voice)[61:])
 
 
 def pmk(entries, mean=None, version=19, count=None):
@@ -216,7 +227,12 @@ def analysis_seeds():
                 write(t, f"{kind}_{bits}_{channels}ch", head + audio_case(kind, n, bits, channels, 44100))
     for bi, bits in enumerate(BITS):
         write(t, f"one_sample_{bits}", bytes([bi, 1]) + encode([full_scale(bits)], bits))
-    write(t, "voice_8k", bytes([1, 3]) + audio_case("voice", 2000, 16, 1, 8000))
+    write(t, "voice_8k", bytes([1, 3]) + audio_case("voice", 900, 16, 1, 8000))
+    fvoice = [v / 32768.0 for v in signal("voice", 400, 16)]
+    write(t, "float32_voice", bytes([8, 0]) + b"".join(struct.pack("<f", v) for v in fvoice))
+    write(t, "float64_stereo_voice", bytes([8 | 4 | 1, 1]) + b"".join(struct.pack("<dd", v, v) for v in fvoice[:110]))
+    write(t, "float_extremes", bytes([8, 0]) + b"".join(struct.pack("<f", v) for v in
+                                                       [float("nan"), float("inf"), -3e38, 1.0, -1.0] * 60))
     return t
 
 
@@ -245,6 +261,8 @@ def synthesis_seeds():
         write(t, kind, params() + bytes([2, 0]) + audio_case(kind, 600, 24, 1, 44100))
     write(t, "stereo8", params() + bytes([4, 2]) + audio_case("voice", 900, 8, 2, 22050))
     write(t, "one_sample", params() + bytes([3, 0]) + encode([full_scale(32)], 32))
+    fvoice = [v / 32768.0 for v in signal("voice", 400, 16)]
+    write(t, "float32", params() + bytes([8, 0]) + b"".join(struct.pack("<f", v * 4) for v in fvoice))
     cache = pmk(marks_every(200, 900))
     write(t, "cache_marks", params(mode=1) + struct.pack("<H", len(cache)) + cache + voice16)
     hostile = pmk([(-2000, 60), (100, 511), (4100, 49)], mean=float("inf"))
