@@ -52,17 +52,17 @@ TEST(WritePitchMarkFile, WritesTheExactLayout) {
     ASSERT_EQ(write_pitch_mark_file(dir.file("a.pmk"), periods, positions, 4), 0);
     // Mean of the voiced periods 50, 200, 512; 49 is left out.
     const double mean = static_cast<double>(50 + 200 + 512) / 3;
-    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")),
+    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")),
               pmk(19, mean, 4, {{49, 49}, {99, 50}, {299, 200}, {811, 512}}));
-    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")).size(), 14u + 8u * 4u);
+    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")).size(), 14u + 8u * 4u);
 }
 
 TEST(WritePitchMarkFile, UnvoicedOnlyAndEmptySetsHaveMeanZero) {
     test::TempDir dir;
     ASSERT_EQ(write_pitch_mark_file(dir.file("a.pmk"), Marks{49, 49, 49}, Marks{0, 49, 98}, 2), 0);
-    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")), pmk(19, 0.0, 2, {{49, 49}, {98, 49}}));
+    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")), pmk(19, 0.0, 2, {{49, 49}, {98, 49}}));
     ASSERT_EQ(write_pitch_mark_file(dir.file("b.pmk"), Marks{49}, Marks{0}, 0), 0);
-    EXPECT_EQ(test::read_bytes(dir.file("b.pmk")), pmk(19, 0.0, 0, {}));
+    EXPECT_EQ(analysis_test::read_bytes(dir.file("b.pmk")), pmk(19, 0.0, 0, {}));
 }
 
 TEST(WritePitchMarkFile, RefusesInvalidMarksAfterTheVersion) {
@@ -79,10 +79,10 @@ TEST(WritePitchMarkFile, RefusesInvalidMarksAfterTheVersion) {
     };
     for (const Case& c : cases) {
         test::TempDir dir;
-        test::LogCapture log;
+        analysis_test::LogCapture log;
         EXPECT_EQ(write_pitch_mark_file(dir.file("a.pmk"), c.periods, c.positions, 2), -1);
         EXPECT_EQ(log.text(), c.message);
-        EXPECT_EQ(test::read_bytes(dir.file("a.pmk")), (Bytes{0x13, 0x00}));
+        EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")), (Bytes{0x13, 0x00}));
     }
     // The limits themselves pass: distance 49 and 512, periods 49 and 512.
     test::TempDir dir;
@@ -91,7 +91,7 @@ TEST(WritePitchMarkFile, RefusesInvalidMarksAfterTheVersion) {
 
 TEST(WritePitchMarkFile, ReportsAFileThatCannotBeCreated) {
     test::TempDir dir;
-    test::LogCapture log;
+    analysis_test::LogCapture log;
     EXPECT_EQ(write_pitch_mark_file(dir.file("missing/a.pmk"), Marks{49}, Marks{0}, 0), -1);
     EXPECT_EQ(log.text(), "エラー:pmkファイルの作成に失敗\n");
 }
@@ -105,11 +105,11 @@ struct ReadResult {
 
 ReadResult read_cache(const Bytes& bytes, int sample_count = 100000) {
     test::TempDir dir;
-    test::write_bytes(dir.file("a.pmk"), bytes);
+    analysis_test::write_bytes(dir.file("a.pmk"), bytes);
     ReadResult r{};
     r.job.sample_count = sample_count;
     r.job.marks.assign(3, PitchMarkEntry{7, 7});  // replaced
-    test::LogCapture log;
+    analysis_test::LogCapture log;
     FileHandle f = open_file(dir.file("a.pmk"), "rb");
     r.status = read_pitch_mark_file(f.get(), r.job);
     r.log = log.text();
@@ -184,16 +184,9 @@ TEST(PitchMarkCacheName, ReplacesTheLastDotOrBackslash) {
 
 // A job of half a second of voice, its input named voice.wav in `dir`.
 ResampleJob voice_job(const test::TempDir& dir, int count = 22050) {
-    ResampleJob job = test::make_job(test::harmonic_signal(count, [](int) { return 150.0; }), 44100);
+    ResampleJob job = analysis_test::make_job(analysis_test::harmonic_signal(count, [](int) { return 150.0; }), 44100);
     job.input_path = dir.file("voice.wav");
     return job;
-}
-
-std::vector<std::string> files_in(const test::TempDir& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // The .pmk a fresh analysis of voice_job writes.
@@ -201,7 +194,7 @@ Bytes fresh_cache() {
     test::TempDir dir;
     ResampleJob job = voice_job(dir);
     EXPECT_EQ(create_pitch_mark_file(job, dir.file("fresh.pmk")), 0);
-    return test::read_bytes(dir.file("fresh.pmk"));
+    return analysis_test::read_bytes(dir.file("fresh.pmk"));
 }
 
 TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
@@ -219,13 +212,13 @@ TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
     for (const auto& [state, content] : states) {
         test::TempDir dir;
         ResampleJob job = voice_job(dir);
-        if (std::string(state) != "absent") test::write_bytes(dir.file("voice_wav.pmk"), content);
-        test::write_bytes(dir.file("voice.wav.pmk"), {1, 2, 3});  // older name: deleted
+        if (std::string(state) != "absent") analysis_test::write_bytes(dir.file("voice_wav.pmk"), content);
+        analysis_test::write_bytes(dir.file("voice.wav.pmk"), {1, 2, 3});  // older name: deleted
         FileHandle f = open_pitch_mark_cache(job, job.input_path, 0);
         ASSERT_TRUE(f) << state;
         EXPECT_EQ(std::ftell(f.get()), 0) << state;
-        EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh) << state;
-        EXPECT_EQ(files_in(dir), (std::vector<std::string>{"voice_wav.pmk"})) << state;
+        EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), fresh) << state;
+        EXPECT_EQ(dir.entries(), (std::vector<std::string>{"voice_wav.pmk"})) << state;
         ASSERT_EQ(read_pitch_mark_file(f.get(), job), 0) << state;
         EXPECT_EQ(job.marks.size(), (fresh.size() - 14) / 8 + 1);
     }
@@ -238,21 +231,42 @@ TEST(OpenPitchMarkCache, ReusesACurrentCacheUnlessRIsGiven) {
         test::TempDir dir;
         ResampleJob job = voice_job(dir);
         const double sample = job.samples[100];
-        test::write_bytes(dir.file("voice_wav.pmk"), current);
+        analysis_test::write_bytes(dir.file("voice_wav.pmk"), current);
         FileHandle f = open_pitch_mark_cache(job, job.input_path, 0);
         ASSERT_TRUE(f);
         EXPECT_EQ(std::ftell(f.get()), 2);
-        EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), current);
+        EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), current);
         EXPECT_EQ(job.samples[100], sample);  // not analysed, so not filtered
     }
     {
         test::TempDir dir;
         ResampleJob job = voice_job(dir);
-        test::write_bytes(dir.file("voice_wav.pmk"), current);
+        analysis_test::write_bytes(dir.file("voice_wav.pmk"), current);
         FileHandle f = open_pitch_mark_cache(job, job.input_path, 1);
         ASSERT_TRUE(f);
-        EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh);
+        EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), fresh);
     }
+}
+
+TEST(OpenPitchMarkCache, ANewCacheReplacesTheOldOneInOneStep) {
+#ifdef _WIN32
+    GTEST_SKIP() << "an open file cannot be replaced on Windows";
+#else
+    // The new cache is written under another name and renamed into place:
+    // a reader that has the old file open keeps reading the old file whole,
+    // and the cache name never shows a partly written file.
+    test::TempDir dir;
+    ResampleJob job = voice_job(dir);
+    const Bytes stale = pmk(16, 100.0, 1, {{100, 150}});
+    analysis_test::write_bytes(dir.file("voice_wav.pmk"), stale);
+    FileHandle reader = open_file(dir.file("voice_wav.pmk"), "rb");
+    ASSERT_TRUE(reader);
+    ASSERT_TRUE(open_pitch_mark_cache(job, job.input_path, 0));
+    Bytes seen(stale.size() + 16);
+    seen.resize(std::fread(seen.data(), 1, seen.size(), reader.get()));
+    EXPECT_EQ(seen, stale);
+    EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), fresh_cache());
+#endif
 }
 
 TEST(OpenPitchMarkCache, AFailedAnalysisLeavesNoCache) {
@@ -260,18 +274,18 @@ TEST(OpenPitchMarkCache, AFailedAnalysisLeavesNoCache) {
     for (const bool stale : {false, true}) {
         test::TempDir dir;
         ResampleJob job = voice_job(dir, 40);
-        if (stale) test::write_bytes(dir.file("voice_wav.pmk"), pmk(16, 100.0, 0, {}));
-        test::LogCapture log;
+        if (stale) analysis_test::write_bytes(dir.file("voice_wav.pmk"), pmk(16, 100.0, 0, {}));
+        analysis_test::LogCapture log;
         EXPECT_FALSE(open_pitch_mark_cache(job, job.input_path, 0));
         EXPECT_EQ(log.text(), "エラー:音声パラメータの抽出に失敗\nエラー:パラメータ記録処理に失敗\n");
-        EXPECT_TRUE(files_in(dir).empty());
+        EXPECT_TRUE(dir.entries().empty());
     }
 }
 
 TEST(OpenPitchMarkCache, RefusesAnInputNameWithoutDotOrBackslash) {
     test::TempDir dir;
     ResampleJob job = voice_job(dir);
-    test::LogCapture log;
+    analysis_test::LogCapture log;
     EXPECT_FALSE(open_pitch_mark_cache(job, "voice", 0));
     EXPECT_EQ(log.text(), "エラー:入力音声ファイル名が不正\n");
 }
@@ -279,10 +293,10 @@ TEST(OpenPitchMarkCache, RefusesAnInputNameWithoutDotOrBackslash) {
 TEST(InstallPitchMarkFile, KeepsACompleteCacheWhenTheRenameFails) {
     test::TempDir dir;
     const Bytes complete = pmk(19, 100.0, 2, {{49, 49}, {98, 49}});
-    test::write_bytes(dir.file("new.tmp"), complete);
+    analysis_test::write_bytes(dir.file("new.tmp"), complete);
     ASSERT_EQ(install_pitch_mark_file(dir.file("new.tmp"), dir.file("a.pmk")), 0);
-    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")), complete);
-    EXPECT_EQ(files_in(dir), (std::vector<std::string>{"a.pmk"}));
+    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")), complete);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pmk"}));
 
     // The rename fails (nothing to move); the complete cache in place is used.
     EXPECT_EQ(install_pitch_mark_file(dir.file("gone.tmp"), dir.file("a.pmk")), 0);
@@ -290,12 +304,12 @@ TEST(InstallPitchMarkFile, KeepsACompleteCacheWhenTheRenameFails) {
     // A partial one does not count.
     Bytes partial = complete;
     partial.resize(20);
-    test::write_bytes(dir.file("a.pmk"), partial);
-    test::LogCapture log;
+    analysis_test::write_bytes(dir.file("a.pmk"), partial);
+    analysis_test::LogCapture log;
     EXPECT_EQ(install_pitch_mark_file(dir.file("gone.tmp"), dir.file("a.pmk")), -1);
     EXPECT_EQ(log.text(), "エラー:pmkファイルの作成に失敗\n");
     EXPECT_FALSE(is_complete_pitch_mark_file(dir.file("a.pmk")));
-    test::write_bytes(dir.file("a.pmk"), pmk(16, 0.0, 0, {}));
+    analysis_test::write_bytes(dir.file("a.pmk"), pmk(16, 0.0, 0, {}));
     EXPECT_FALSE(is_complete_pitch_mark_file(dir.file("a.pmk")));
 }
 
