@@ -182,8 +182,8 @@ TEST(PitchMarkCacheName, ReplacesTheLastDotOrBackslash) {
     EXPECT_EQ(pitch_mark_cache_name("file"), "");
 }
 
-// A job of half a second of voice, its input named voice.wav in `dir`.
-ResampleJob voice_job(const test::TempDir& dir, int count = 22050) {
+// A job of a quarter second of voice, its input named voice.wav in `dir`.
+ResampleJob voice_job(const test::TempDir& dir, int count = 11025) {
     ResampleJob job = analysis_test::make_job(analysis_test::harmonic_signal(count, [](int) { return 150.0; }), 44100);
     job.input_path = dir.file("voice.wav");
     return job;
@@ -199,7 +199,7 @@ Bytes fresh_cache() {
 
 TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
     const Bytes fresh = fresh_cache();
-    ASSERT_GT(fresh.size(), 14u + 8u * 100u);
+    ASSERT_GT(fresh.size(), 14u + 8u * 50u);
     EXPECT_EQ(fresh[0], 0x13);
     EXPECT_EQ(fresh[1], 0x00);
 
