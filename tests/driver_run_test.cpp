@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <new>
 #include <regex>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@ struct StageScript {
     bool cache_fails = false;
     bool read_fails = false;
     bool synthesis_fails = false;
+    bool synthesis_throws = false;
     int synthesis_calls = 0;
 };
 StageScript g_script;
@@ -47,6 +50,10 @@ int fake_read_marks(std::FILE* stream, ResampleJob& job) {
 // Hands the job an output of three samples.
 int fake_synthesize(ResampleJob& job) {
     ++g_script.synthesis_calls;
+    if (g_script.synthesis_throws) {
+        log_error("%s(throws)\n", ERROR_PREFIX);
+        throw std::bad_alloc();
+    }
     if (g_script.synthesis_fails) {
         log_error("%s(synthesis)\n", ERROR_PREFIX);
         return -1;
@@ -155,13 +162,14 @@ TEST_F(RunSequence, EachFailureKeepsItsLogAndCopiesItToStandardError) {
     const std::vector<Case> cases = {
         {"bad note", command(out, "H4"), {},
          "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n"},
-        {"cache", command(out), {true, false, false, 0},
+        {"exception", command(out), {false, false, false, true, 0}, "エラー:(throws)\n"},
+        {"cache", command(out), {true, false, false, false, 0},
          "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
-        {"cache before nul", command("nul"), {true, false, false, 0},
+        {"cache before nul", command("nul"), {true, false, false, false, 0},
          "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
-        {"marks", command(out), {false, true, false, 0},
+        {"marks", command(out), {false, true, false, false, 0},
          "エラー:(marks)\nエラー:パラメータファイル読み込みに失敗しました\n"},
-        {"synthesis", command(out), {false, false, true, 0},
+        {"synthesis", command(out), {false, false, true, false, 0},
          "エラー:(synthesis)\nエラー:音声の合成に失敗しました\n"},
         {"output", command(no_dir), {},
          "エラー:ファイル" + no_dir + "を開けません\nエラー:ファイルの書き出しに失敗しました\n"},
@@ -206,6 +214,59 @@ protected:
     }
     test::TempDir dir;
 };
+
+// Half a second of a 200 Hz tone with a few harmonics, 16-bit at 44100 Hz.
+std::string voiced_tone() {
+    std::vector<int> values(22050);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double phase = 6.283185307179586 * 200.0 * static_cast<double>(i) / 44100.0;
+        values[i] = static_cast<int>(6000.0 * std::sin(phase) + 3000.0 * std::sin(2 * phase) +
+                                     1500.0 * std::sin(3 * phase));
+    }
+    return test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16(values));
+}
+
+const std::string ANALYSIS_PROGRESS =
+    "pmkファイル作成開始\n基本周期の計算開始\nピッチ基本波の計算開始\npmkファイル作成完了\n";
+
+TEST_F(Executable, FourArgumentsRunTheWholeSequenceAndLeaveNoLog) {
+    test::write_file(dir.file("in.wav"), voiced_tone());
+    test::write_file(dir.file("qern.log"), "from an earlier run");
+    // The invalid pitch letter is logged, and the log still goes with the success.
+    test::ProcessResult r = run({"in.wav", "out.wav", "A4", "100", "", "0", "0", "0", "0", "100",
+                                 "0", "!120", "A*"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(ANALYSIS_PROGRESS + "処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "out.wav", "qern"}));
+    // A length of 0 ms gives the 1024 samples of the tail, all silent.
+    const std::string out = test::read_file(dir.file("out.wav"));
+    ASSERT_EQ(out.size(), 44u + 2048);
+    EXPECT_EQ(out.substr(4, 4), test::le32(36 + 2048));
+    EXPECT_EQ(out.substr(20, 16), test::fmt_body(1, 16, 44100));
+    EXPECT_EQ(out.substr(40, 4), test::le32(2048));
+    EXPECT_EQ(out.substr(44), std::string(2048, '\0'));
+
+    // With the cache in place a note reuses it: no progress lines.
+    r = run({"in.wav", "note.wav", "C4", "100", "", "0", "300"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_EQ(test::read_file(dir.file("note.wav")).size(), 44u + 2 * (13230 + 1024));
+    EXPECT_FALSE(test::file_exists(dir.file("qern.log")));
+}
+
+TEST_F(Executable, OutputNamedNulPreparesTheCacheOnly) {
+    test::write_file(dir.file("in.wav"), voiced_tone());
+    test::ProcessResult r = run({"in.wav", "nul", "D4", "100"});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, ANALYSIS_PROGRESS);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "qern"}));
+
+    r = run({"in.wav", "Nul", "D4", "100"});  // an ordinary name
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Nul", "in.wav", "in_wav.pmk", "qern"}));
+}
 
 TEST_F(Executable, PrintsTheBannerBytesForShortCommandLines) {
     const test::ProcessResult r = run({"in.wav", "out.wav", "A4"});

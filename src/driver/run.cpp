@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include <chrono>
+#include <exception>
 
 #include "analysis/pitch_mark_file.h"
 #include "driver/command_line.h"
@@ -66,7 +67,13 @@ int run_resampler(int argc, char** argv, const RunStages& stages) {
     if (!open_error_log(error_log_path_for(argv[0]))) {
         print_error_text("エラーログ出力用ファイルの作成に失敗\n");
     }
-    const RunResult result = run_job(argc, argv, stages);
+    RunResult result = RunResult::FAILED;
+    try {
+        result = run_job(argc, argv, stages);
+    } catch (const std::exception&) {
+        // Nothing in the run throws by design; should memory for a name or a
+        // message run out, the run still ends as a failure with its log kept.
+    }
     if (result == RunResult::FAILED) {
         close_error_log();
         return 1;

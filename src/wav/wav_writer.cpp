@@ -19,26 +19,27 @@ bool write_bytes(std::FILE* file, const void* bytes, std::size_t count) {
     return std::fwrite(bytes, 1, count, file) == count;
 }
 
-int write_field(std::FILE* file, const char* bytes, const char* message) {
-    if (write_bytes(file, bytes, 4)) return 0;
+// Writes `count` bytes, logging `message` when that fails.
+int write_or_log(std::FILE* file, const void* bytes, std::size_t count, const char* message) {
+    if (write_bytes(file, bytes, count)) return 0;
     log_error(message, ERROR_PREFIX);
     return -1;
+}
+
+int write_field(std::FILE* file, const char* identifier, const char* message) {
+    return write_or_log(file, identifier, 4, message);
 }
 
 int write_u16(std::FILE* file, std::uint16_t value, const char* message) {
     unsigned char b[2];
     store_le16(b, value);
-    if (write_bytes(file, b, 2)) return 0;
-    log_error(message, ERROR_PREFIX);
-    return -1;
+    return write_or_log(file, b, 2, message);
 }
 
 int write_u32(std::FILE* file, std::uint32_t value, const char* message) {
     unsigned char b[4];
     store_le32(b, value);
-    if (write_bytes(file, b, 4)) return 0;
-    log_error(message, ERROR_PREFIX);
-    return -1;
+    return write_or_log(file, b, 4, message);
 }
 
 // Writes everything from "RIFF" to the last sample.

@@ -1,0 +1,348 @@
+// Renders a short sung phrase with QERN, the way a host does it.
+//
+// First it makes its own voice sample: a sung "sa" at 44100 Hz, an
+// s-like noise onset followed by the vowel /a/ from a glottal pulse train
+// (opening and closing phases, with jitter, shimmer and a slow drift of the
+// pitch) through five formant resonators, with a breath of aspiration noise.
+// Then it runs the qern executable once per note, exactly as a host would
+// (the "!tempo" argument with a pitch-bend string: a glide from the previous
+// note, vibrato on the long notes), with different velocities, flags and
+// volumes, and mixes the notes into one phrase with short crossfades.
+//
+//   qern-demo [OUTPUT_DIR [QERN_EXECUTABLE]]
+//
+// Writes OUTPUT_DIR/sa.wav (the voice), OUTPUT_DIR/note_N.wav (one per note)
+// and OUTPUT_DIR/phrase.wav, and prints the phrase's path. The default
+// OUTPUT_DIR is demo-out; the default executable is the qern built beside
+// this tool.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/resample_job.h"
+#include "wav/wav_reader.h"
+#include "wav/wav_writer.h"
+
+#ifndef QERN_EXECUTABLE
+#define QERN_EXECUTABLE "qern"
+#endif
+
+namespace {
+
+constexpr double PI = 3.141592653589793;
+constexpr double TWO_PI = 6.283185307179586;
+constexpr int RATE = 44100;
+
+// --- the voice sample ---------------------------------------------------------
+
+// Where things lie in the voice sample, in ms: what an oto.ini line would say.
+constexpr double VOICE_OFFSET_MS = 40.0;       // left blank
+constexpr double VOICE_CONSONANT_MS = 170.0;   // fixed part: the s and the vowel's onset
+constexpr double VOICE_USED_MS = 1550.0;       // used length from the left blank
+constexpr double VOICE_PREUTTERANCE_MS = 110.0;  // vowel onset after the left blank
+constexpr double VOICE_OVERLAP_MS = 30.0;
+
+constexpr double S_START = 0.060, S_END = 0.165;        // seconds
+constexpr double VOWEL_START = 0.150, VOWEL_END = 1.78;  // seconds
+constexpr double VOICE_LENGTH = 1.85;                    // seconds
+constexpr double VOICE_F0 = 196.0;                       // G3
+
+// A two-pole resonator with unit gain at 0 Hz.
+struct Resonator {
+    Resonator(double frequency, double bandwidth) {
+        const double r = std::exp(-PI * bandwidth / RATE);
+        a1 = 2.0 * r * std::cos(TWO_PI * frequency / RATE);
+        a2 = -r * r;
+        gain = 1.0 - a1 - a2;
+    }
+    double step(double x) {
+        const double y = gain * x + a1 * y1 + a2 * y2;
+        y2 = y1;
+        y1 = y;
+        return y;
+    }
+    double a1, a2, gain;
+    double y1 = 0.0, y2 = 0.0;
+};
+
+// A raised-cosine ramp from 0 at `from` to 1 at `to` (seconds).
+double ramp(double t, double from, double to) {
+    if (t <= from) return 0.0;
+    if (t >= to) return 1.0;
+    return 0.5 - 0.5 * std::cos(PI * (t - from) / (to - from));
+}
+
+// Derivative of a Rosenberg glottal flow pulse at phase `x` (0..1) of a
+// period: a slow opening over 40 % of the period, a faster closing over 16 %,
+// then closed. The sharp closure gives the voice its harmonics.
+double glottal_flow_derivative(double x) {
+    constexpr double OPEN = 0.40, CLOSE = 0.16;
+    if (x < OPEN) return 0.5 * PI / OPEN * std::sin(PI * x / OPEN);
+    if (x < OPEN + CLOSE) return -PI / (2.0 * CLOSE) * std::sin(PI * (x - OPEN) / (2.0 * CLOSE));
+    return 0.0;
+}
+
+std::vector<double> make_voice() {
+    const int length = static_cast<int>(VOICE_LENGTH * RATE);
+    std::vector<double> voice(static_cast<std::size_t>(length), 0.0);
+    std::mt19937 rng(20240607);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+
+    // Vowel /a/: glottal source through a cascade of formants.
+    Resonator formants[] = {{780.0, 90.0}, {1180.0, 100.0}, {2800.0, 150.0}, {3500.0, 200.0}, {4300.0, 250.0}};
+    Resonator presence(6500.0, 3000.0);
+    double phase = 0.0;  // position within the current period, 0..1
+    double period_jitter = 1.0;
+    double amplitude = 1.0;
+    double previous = 0.0;
+    for (int i = 0; i < length; ++i) {
+        const double t = static_cast<double>(i) / RATE;
+        const double drift = 1.0 + 0.004 * std::sin(TWO_PI * 0.7 * t) + 0.003 * std::sin(TWO_PI * 1.9 * t + 1.0);
+        const double f0 = VOICE_F0 * drift / period_jitter;
+        phase += f0 / RATE;
+        if (phase >= 1.0) {
+            phase -= 1.0;
+            period_jitter = 1.0 + 0.004 * std::clamp(gauss(rng), -2.5, 2.5);  // jitter
+            amplitude = 1.0 + 0.05 * std::clamp(gauss(rng), -2.5, 2.5);      // shimmer
+        }
+        const double envelope = ramp(t, VOWEL_START, VOWEL_START + 0.035) * (1.0 - ramp(t, VOWEL_END - 0.09, VOWEL_END));
+        double source = amplitude * glottal_flow_derivative(phase);
+        source += 0.05 * gauss(rng) * (phase < 0.56 ? 1.0 : 0.3);  // aspiration
+        double y = envelope * source;
+        // The higher formants and the breath above them, in parallel.
+        const double air = presence.step(y) * 0.015;
+        for (Resonator& f : formants) y = f.step(y);
+        y += air;
+        // Lip radiation: a first difference (+6 dB per octave).
+        voice[static_cast<std::size_t>(i)] = y - 0.97 * previous;
+        previous = y;
+    }
+    double vowel_peak = 0.0;
+    for (double v : voice) vowel_peak = std::max(vowel_peak, std::fabs(v));
+
+    // The "s": noise in two high bands, differenced, rising and falling.
+    Resonator hiss[] = {{5500.0, 1500.0}, {8000.0, 2500.0}};
+    double last = 0.0;
+    std::vector<double> noise(voice.size(), 0.0);
+    double noise_peak = 0.0;
+    for (int i = 0; i < length; ++i) {
+        const double t = static_cast<double>(i) / RATE;
+        const double envelope = ramp(t, S_START, S_START + 0.030) * (1.0 - ramp(t, S_END - 0.035, S_END));
+        const double white = gauss(rng);
+        const double y = hiss[0].step(white) + 0.8 * hiss[1].step(white);
+        const double v = envelope * (y - 0.95 * last);
+        last = y;
+        noise[static_cast<std::size_t>(i)] = v;
+        noise_peak = std::max(noise_peak, std::fabs(v));
+    }
+    for (std::size_t i = 0; i < voice.size(); ++i) {
+        voice[i] = voice[i] / vowel_peak * 15000.0 + noise[i] / noise_peak * 4500.0;
+    }
+    return voice;
+}
+
+// --- the phrase ------------------------------------------------------------------
+
+constexpr double TEMPO = 120.0;  // beats per minute
+constexpr double BEAT_MS = 60000.0 / TEMPO;
+
+struct Note {
+    const char* name;
+    int midi;
+    double beats;
+    int velocity;
+    const char* flags;
+    int volume;
+    int modulation;
+};
+
+// A little tune on "sa": velocities, flags, volumes and modulation vary.
+const Note PHRASE[] = {
+    {"C4", 60, 1.0, 100, "", 100, 0},         {"D4", 62, 1.0, 130, "g-15", 100, 0},
+    {"E4", 64, 1.0, 80, "H25", 90, 0},        {"G4", 67, 1.5, 100, "P100", 100, 0},
+    {"E4", 64, 0.5, 150, "g20", 110, 0},      {"D4", 62, 1.0, 100, "", 100, 40},
+    {"C4", 60, 2.0, 90, "g-8H10", 100, 0},
+};
+constexpr int NOTE_COUNT = static_cast<int>(sizeof PHRASE / sizeof PHRASE[0]);
+
+double velocity_factor(int velocity) { return std::pow(2.0, 1.0 - velocity / 100.0); }
+
+// Pitch-bend points (cents from the note) for a note whose output starts
+// `pre_ms` before its beat, every `spacing_ms`: a glide from the previous
+// note's pitch across the beat and, on notes of a beat or more, a vibrato
+// that fades in from 35 % of the note.
+std::vector<int> bend_points(int note, double pre_ms, double length_ms, double spacing_ms) {
+    const Note& n = PHRASE[note];
+    const double duration_ms = n.beats * BEAT_MS;
+    const double glide = note > 0 ? (PHRASE[note - 1].midi - n.midi) * 100.0 : 0.0;
+    std::vector<int> points;
+    for (double t = 0.0; t <= length_ms + spacing_ms; t += spacing_ms) {
+        const double from_beat = t - pre_ms;
+        double cents = glide * (1.0 - ramp(from_beat, -40.0, 70.0));
+        if (n.beats >= 1.0) {
+            const double start = 0.35 * duration_ms;
+            const double depth = 32.0 * ramp(from_beat, start, start + 180.0);
+            cents += depth * std::sin(TWO_PI * 5.6 * (from_beat - start) / 1000.0);
+        }
+        points.push_back(std::clamp(static_cast<int>(std::lround(cents)), -2048, 2047));
+    }
+    return points;
+}
+
+// The pitch-bend string: two Base64 letters per point (12-bit two's
+// complement), a run of equal points written once with "#n#" for the repeats.
+std::string encode_bend(const std::vector<int>& points) {
+    static const char* B64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    for (std::size_t i = 0; i < points.size();) {
+        std::size_t j = i + 1;
+        while (j < points.size() && points[j] == points[i]) ++j;
+        const int v = points[i] & 0xFFF;
+        text += B64[v >> 6];
+        text += B64[v & 63];
+        const std::size_t repeats = j - i - 1;
+        if (repeats == 1) {
+            text += B64[v >> 6];
+            text += B64[v & 63];
+        } else if (repeats > 1) {
+            text += '#';
+            text += std::to_string(repeats);
+            text += '#';
+        }
+        i = j;
+    }
+    return text;
+}
+
+std::string quoted(const std::string& arg) {
+#ifdef _WIN32
+    std::string out = "\"";
+    out += arg;
+    out += '"';
+    return out;
+#else
+    std::string out = "'";
+    for (char c : arg) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    out += '\'';
+    return out;
+#endif
+}
+
+std::string number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f", value);
+    return text;
+}
+
+bool write_wav(const std::string& path, const std::vector<double>& samples) {
+    qern::ResampleJob job;
+    job.sample_rate = RATE;
+    job.samples = qern::SampleBuffer::allocate(static_cast<int>(samples.size()));
+    if (job.samples.empty()) return false;
+    job.sample_count = job.samples.count();
+    for (int i = 0; i < job.sample_count; ++i) {
+        job.samples[i] = std::clamp(samples[static_cast<std::size_t>(i)], -32768.0, 32767.0);
+    }
+    return qern::write_wav_file(path, job) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    const fs::path out_dir = argc > 1 ? argv[1] : "demo-out";
+    const std::string qern = argc > 2 ? argv[2] : QERN_EXECUTABLE;
+    std::error_code error;
+    fs::create_directories(out_dir, error);
+
+    const std::string voice_path = (out_dir / "sa.wav").string();
+    if (!write_wav(voice_path, make_voice())) {
+        std::fprintf(stderr, "qern-demo: cannot write %s\n", voice_path.c_str());
+        return 1;
+    }
+    // The voice is made afresh: its old analysis must not be reused.
+    fs::remove(out_dir / "sa_wav.pmk", error);
+    std::printf("voice sample: %s\n", voice_path.c_str());
+
+    const int spacing = static_cast<int>(RATE * 60.0 / (TEMPO * 96));
+    const double spacing_ms = spacing * 1000.0 / RATE;
+
+    // Output of note i starts its preutterance before the beat; it lasts up
+    // to the start of the next note's output plus that note's overlap.
+    std::vector<double> beat_ms(NOTE_COUNT + 1, 0.0), pre_ms(NOTE_COUNT + 1, 0.0), overlap_ms(NOTE_COUNT + 1, 0.0);
+    const double lead_in_ms = 300.0;
+    for (int i = 0; i < NOTE_COUNT; ++i) {
+        beat_ms[i + 1] = beat_ms[i] + PHRASE[i].beats * BEAT_MS;
+        const double vf = velocity_factor(PHRASE[i].velocity);
+        pre_ms[i] = VOICE_PREUTTERANCE_MS * vf;
+        overlap_ms[i] = VOICE_OVERLAP_MS * vf;
+    }
+    for (double& b : beat_ms) b += lead_in_ms;
+
+    std::vector<double> phrase(static_cast<std::size_t>((beat_ms[NOTE_COUNT] + 800.0) * RATE / 1000.0), 0.0);
+    for (int i = 0; i < NOTE_COUNT; ++i) {
+        const Note& n = PHRASE[i];
+        const double start_ms = beat_ms[i] - pre_ms[i];
+        const double end_ms = i + 1 < NOTE_COUNT ? beat_ms[i + 1] - pre_ms[i + 1] + overlap_ms[i + 1]
+                                                 : beat_ms[i + 1] + 150.0;
+        const double length_ms = std::ceil((end_ms - start_ms) / 10.0) * 10.0;
+        const std::string bend = encode_bend(bend_points(i, pre_ms[i], length_ms, spacing_ms));
+        char note_name[32];
+        std::snprintf(note_name, sizeof note_name, "note_%d.wav", i + 1);
+        const std::string note_path = (out_dir / note_name).string();
+
+        const std::vector<std::string> args = {
+            voice_path, note_path, n.name, std::to_string(n.velocity), n.flags,
+            number(VOICE_OFFSET_MS), number(length_ms), number(VOICE_CONSONANT_MS),
+            number(-VOICE_USED_MS), std::to_string(n.volume), std::to_string(n.modulation),
+            std::string("!").append(number(TEMPO)), bend};
+        std::string command = quoted(qern);
+        for (const std::string& a : args) {
+            command += ' ';
+            command += quoted(a);
+        }
+        std::printf("+ qern %s %s %s %d \"%s\" ... (%.0f ms)\n", voice_path.c_str(), note_path.c_str(), n.name,
+                    n.velocity, n.flags, length_ms);
+        std::fflush(stdout);
+        if (std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "qern-demo: qern failed for note %d\n", i + 1);
+            return 1;
+        }
+
+        qern::ResampleJob rendered;
+        if (qern::read_wav_file(note_path, rendered) != 0) {
+            std::fprintf(stderr, "qern-demo: qern wrote no note %d\n", i + 1);
+            return 1;
+        }
+        // Fade in over this note's overlap, out over the next one's.
+        const int start = static_cast<int>(start_ms * RATE / 1000.0);
+        const int used = static_cast<int>(length_ms * RATE / 1000.0);
+        const double fade_in = std::max(5.0, i > 0 ? overlap_ms[i] : 5.0) * RATE / 1000.0;
+        const double fade_out = (i + 1 < NOTE_COUNT ? overlap_ms[i + 1] : 120.0) * RATE / 1000.0;
+        for (int k = 0; k < used && k < rendered.sample_count; ++k) {
+            const std::size_t at = static_cast<std::size_t>(start + k);
+            if (at >= phrase.size()) break;
+            const double gain = std::min({1.0, k / fade_in, (used - k) / fade_out});
+            phrase[at] += gain * rendered.samples[k];
+        }
+    }
+
+    const std::string phrase_path = (out_dir / "phrase.wav").string();
+    if (!write_wav(phrase_path, phrase)) {
+        std::fprintf(stderr, "qern-demo: cannot write %s\n", phrase_path.c_str());
+        return 1;
+    }
+    std::printf("phrase: %s\n", phrase_path.c_str());
+    return 0;
+}
