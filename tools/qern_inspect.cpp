@@ -13,6 +13,7 @@
 #include <string>
 
 #include "driver/error_log.h"
+#include "tools/utf8_main.h"
 #include "driver/file_io.h"
 #include "tools/sample_inspection.h"
 
@@ -111,7 +112,7 @@ int run(const InspectCommand& command) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_tool(int argc, char** argv) {
     InspectCommand command;
     if (!parse_command(argc, argv, command)) {
         print_error_text(USAGE);

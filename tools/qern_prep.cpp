@@ -31,6 +31,7 @@
 #endif
 
 #include "driver/error_log.h"
+#include "tools/utf8_main.h"
 #include "tools/voicebank_prep.h"
 
 namespace {
@@ -87,26 +88,48 @@ std::string file_name_of(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Columns a UTF-8 text takes on a terminal, roughly: two for the wide
+// characters of East Asian scripts, one for others.
+int display_width(const std::string& text) {
+    int width = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        width += length >= 3 ? 2 : 1;
+        i += length;
+    }
+    return width;
+}
+
 // One progress line, redrawn in place: a bar of 30 cells, the count and the
-// name of the file just done, cut to fit 79 columns.
+// name of the file just done, cut and padded to 79 columns so that it covers
+// the previous line (no terminal control sequences: the Windows console
+// shows them as text).
 void draw_progress(int done, int total, const std::string& path) {
     constexpr int BAR = 30;
+    constexpr int COLUMNS = 79;
     const int filled = static_cast<int>(static_cast<long long>(done) * BAR / total);
-    std::string line = "\r[" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(BAR - filled), '.') + "] ";
+    std::string line = "[";
+    for (int cell = 0; cell < BAR; ++cell) line += cell < filled ? '#' : '.';
+    line += "] ";
     char count[48];
     std::snprintf(count, sizeof count, "%3d%% %d/%d ", static_cast<int>(100LL * done / total), done,
                   total);
     line += count;
-    std::string name = file_name_of(path);
-    const std::size_t room = 80 - (line.size() - 1) - 1;
-    if (name.size() > room) name = name.substr(0, room);
-    // Cut at a character boundary of the UTF-8 name.
-    while (!name.empty() && (static_cast<unsigned char>(name.back()) & 0xC0) == 0x80) name.pop_back();
-    if (!name.empty() && static_cast<unsigned char>(name.back()) >= 0xC0) name.pop_back();
-    line += name;
-    line += "\x1b[K";  // clear the rest of the previous line
-    print_formatted("%s", line.c_str());
+    // The name, cut at a character boundary to fit.
+    const std::string name = file_name_of(path);
+    int width = display_width(line);
+    for (std::size_t i = 0; i < name.size();) {
+        const auto lead = static_cast<unsigned char>(name[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        const int columns = length >= 3 ? 2 : 1;
+        if (width + columns > COLUMNS) break;
+        line += name.substr(i, length);
+        width += columns;
+        i += length;
+    }
+    line += std::string(static_cast<std::size_t>(COLUMNS - width), ' ');
+    print_formatted("\r%s", line.c_str());
 }
 
 // Every line of `text` indented by four spaces.
@@ -136,7 +159,7 @@ int run(const PrepCommand& command) {
     }
     const std::vector<PrepResult> results =
         prepare_voicebank(inputs, command.thread_count, command.redo, progress);
-    if (on_terminal) print_formatted("\r\x1b[K");
+    if (on_terminal) print_formatted("\r%79s\r", "");
 
     int analysed = 0;
     int skipped = 0;
@@ -166,7 +189,7 @@ int run(const PrepCommand& command) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run_tool(int argc, char** argv) {
     PrepCommand command;
     if (!parse_command(argc, argv, command)) {
         print_error_text(USAGE);

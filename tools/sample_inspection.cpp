@@ -190,10 +190,12 @@ void draw_waveform(std::string& svg, const Layout& at, std::span<const double> s
 }
 
 void draw_marks(std::string& svg, const Layout& at, std::span<const PitchMarkEntry> marks) {
-    // Faint guides over the waveform at the voiced marks.
+    // Faint guides over the waveform at the voiced marks, where they lie
+    // far enough apart not to hide it.
+    constexpr double MIN_GUIDE_SPACING = 4.0;  // pixels
     svg += "<path id=\"mark-guides\" stroke=\"#1f6fd1\" stroke-opacity=\"0.22\" stroke-width=\"0.7\" d=\"";
     for (const PitchMarkEntry& m : marks) {
-        if (m.period >= MIN_VOICED_PERIOD) {
+        if (m.period >= MIN_VOICED_PERIOD && m.period * at.plot_width / at.span >= MIN_GUIDE_SPACING) {
             add(svg, "M%.2f %.1fV%.1f", at.x(m.position), at.wave_top, at.wave_top + at.wave_height);
         }
     }
@@ -402,7 +404,7 @@ std::string render_inspection_svg(const SampleInspection& in, const InspectionPi
     svg.reserve(1 << 20);
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     add(svg, "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.0f\" height=\"%.0f\" viewBox=\"0 0 %.0f %.0f\" "
-             "font-family=\"sans-serif\">\n", width, at.height, width, at.height);
+             "font-family=\"'Segoe UI', Meiryo, 'Yu Gothic', 'Hiragino Sans', 'Noto Sans CJK JP', sans-serif\">\n", width, at.height, width, at.height);
     svg += "<title>" + escape_xml(picture.title) + "</title>\n";
     add(svg, "<rect width=\"%.0f\" height=\"%.0f\" fill=\"#fff\"/>\n", width, at.height);
     svg += "<text x=\"12\" y=\"22\" font-size=\"15\" font-weight=\"bold\" fill=\"#222\">" +
