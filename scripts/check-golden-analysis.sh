@@ -6,7 +6,7 @@
 # With a qern that runs analysis-only calls ("nul"), its .pmk is compared too.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${1:-$root/build}"
+build="$(cd "${1:-$root/build}" && pwd)"
 golden="${2:-}"
 if [[ -z "$golden" ]]; then
     for g in "$root/../shared/golden" /work/shared/golden; do

@@ -6,4 +6,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
-    g++ cmake ninja-build libgtest-dev libbenchmark-dev >/dev/null
+    g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 python3-yaml >/dev/null
+# Fuzzing (clang's libFuzzer and sanitizer runtimes) and the memory check.
+$SUDO apt-get install -y -qq --no-install-recommends \
+    clang libclang-rt-14-dev valgrind >/dev/null

@@ -245,9 +245,9 @@ TEST(PlaceRunMarks, ANegativeShiftAtTheStartMovesToTheNextCrossing) {
 TEST(PlaceRunMarks, RefusesAnEmptyRange) {
     RunFixture f(37, 10, 41);
     const PitchMarkArrays marks = gap_marks(f.periods, f.positions, 3);
-    test::LogCapture log;
+    analysis_test::LogCapture log;
     EXPECT_EQ(place_run_marks(f.sources(), 10, 10, marks, 3), 0);
-    EXPECT_EQ(log.text(), to_console_encoding("エラー:有声区間の範囲指定が不正\n"));
+    EXPECT_EQ(log.text(), "エラー:有声区間の範囲指定が不正\n");
 }
 
 // The whole placement on a signal: frame T0, then marks. Returns n.
@@ -259,7 +259,7 @@ struct Analysis {
 };
 
 Analysis analyse(const std::vector<double>& signal, int rate) {
-    ResampleJob job = test::make_job(signal, rate);
+    ResampleJob job = analysis_test::make_job(signal, rate);
     const int n = job.sample_count;
     Analysis a;
     a.track.assign(static_cast<std::size_t>(n / 256 + 2), 0);
@@ -290,8 +290,8 @@ TEST(PlacePitchMarks, WithoutVoicedFramesGapMarksEvery49) {
 }
 
 TEST(PlacePitchMarks, SteadyVoiceGetsOneMarkPerPeriod) {
-    const Analysis a = analyse(test::harmonic_signal(44100, [](int) { return 200.0; }), 44100);
-    ASSERT_GT(a.last, 200);
+    const Analysis a = analyse(analysis_test::harmonic_signal(22050, [](int) { return 200.0; }), 44100);
+    ASSERT_GT(a.last, 100);
     expect_writable(a);
     int voiced = 0;
     for (int k = 1; k < a.last; ++k) {
@@ -301,14 +301,14 @@ TEST(PlacePitchMarks, SteadyVoiceGetsOneMarkPerPeriod) {
         EXPECT_NEAR(a.positions[i + 1] - a.positions[i], 200, 1) << k;
         EXPECT_NEAR(a.periods[i], 200, 1) << k;
     }
-    EXPECT_GT(voiced, 200);
+    EXPECT_GT(voiced, 100);
 }
 
 TEST(PlacePitchMarks, MarksFollowAGlide) {
-    // The period glides from 150 to 250 samples over 2 s.
-    auto period = [](double n) { return 150.0 + 100.0 * n / 88200.0; };
-    const Analysis a = analyse(test::harmonic_signal(88200, [&](int n) { return period(n); }), 44100);
-    ASSERT_GT(a.last, 400);
+    // The period glides from 150 to 250 samples over 1 s.
+    auto period = [](double n) { return 150.0 + 100.0 * n / 44100.0; };
+    const Analysis a = analyse(analysis_test::harmonic_signal(44100, [&](int n) { return period(n); }), 44100);
+    ASSERT_GT(a.last, 200);
     expect_writable(a);
     int voiced = 0;
     for (int k = 1; k < a.last; ++k) {
@@ -319,13 +319,13 @@ TEST(PlacePitchMarks, MarksFollowAGlide) {
         EXPECT_NEAR(a.positions[i + 1] - a.positions[i], local, 3.0) << k;
         EXPECT_NEAR(a.periods[i], local, 3.0) << k;
     }
-    EXPECT_GT(voiced, 400);
+    EXPECT_GT(voiced, 200);
 }
 
 TEST(PlacePitchMarks, VoicedUnvoicedVoiced) {
-    // 0.5 s of period 180, 0.3 s of silence, 0.5 s of period 220.
-    auto period = [](int n) { return n < 22050 ? 180.0 : n < 35280 ? 0.0 : 220.0; };
-    const Analysis a = analyse(test::harmonic_signal(57330, period), 44100);
+    // 0.3 s of period 180, 0.2 s of silence, 0.3 s of period 220.
+    auto period = [](int n) { return n < 13230 ? 180.0 : n < 22050 ? 0.0 : 220.0; };
+    const Analysis a = analyse(analysis_test::harmonic_signal(35280, period), 44100);
     ASSERT_GT(a.last, 100);
     expect_writable(a);
     int first = 0, gap = 0, second = 0;
@@ -334,24 +334,24 @@ TEST(PlacePitchMarks, VoicedUnvoicedVoiced) {
         const int pos = a.positions[i];
         const int step = a.positions[i + 1] - pos;
         if (a.periods[i] == 49) {
-            // Unvoiced marks only in the silence (and the start and end).
-            EXPECT_TRUE(pos < 1024 || (pos > 21000 && pos < 36300) || pos > 56000) << pos;
+            // Unvoiced marks only in the silence (and at the start and end).
+            EXPECT_TRUE(pos < 1024 || (pos > 12200 && pos < 23100) || pos > 34000) << pos;
             if (a.periods[i + 1] == 49) {
                 EXPECT_EQ(step, 49);
             }
-            if (pos > 22500 && pos < 34800) ++gap;
-        } else if (a.periods[i + 1] != 49 && ((pos > 1024 && pos < 21000) || (pos > 36300 && pos < 56000))) {
+            if (pos > 13500 && pos < 21500) ++gap;
+        } else if (a.periods[i + 1] != 49 && ((pos > 1024 && pos < 12500) || (pos > 23000 && pos < 34000))) {
             // Away from the onsets, where a run's first marks start one frame
             // early and are not yet on the period grid.
-            const double expected = pos < 28000 ? 180.0 : 220.0;
+            const double expected = pos < 18000 ? 180.0 : 220.0;
             EXPECT_NEAR(step, expected, 1.0) << pos;
             EXPECT_NEAR(a.periods[i], expected, 1.0) << pos;
-            ++(pos < 28000 ? first : second);
+            ++(pos < 18000 ? first : second);
         }
     }
-    EXPECT_GT(first, 100);
-    EXPECT_GT(gap, 200);
-    EXPECT_GT(second, 80);
+    EXPECT_GT(first, 50);
+    EXPECT_GT(gap, 120);
+    EXPECT_GT(second, 40);
 }
 
 TEST(PlacePitchMarks, ShortInputsStayInsideTheirBuffers) {
@@ -359,7 +359,7 @@ TEST(PlacePitchMarks, ShortInputsStayInsideTheirBuffers) {
     // inputs must stay inside the buffers.
     for (const int n : {1, 49, 50, 256, 1024, 8192}) {
         for (const bool loud : {false, true}) {
-            std::vector<double> x = loud ? test::harmonic_signal(n, [](int) { return 120.0; }, 20000.0)
+            std::vector<double> x = loud ? analysis_test::harmonic_signal(n, [](int) { return 120.0; }, 20000.0)
                                          : std::vector<double>(static_cast<std::size_t>(n), 0.0);
             const Analysis a = analyse(x, 44100);
             if (n <= 49) {

@@ -1,5 +1,5 @@
-// Helpers shared by the analysis tests: temporary folders, a captured error
-// log, jobs built from synthetic signals.
+// Helpers shared by the analysis tests: a captured error log, file bytes,
+// jobs built from synthetic signals.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,43 +14,13 @@
 #include <vector>
 
 #include "driver/error_log.h"
-#include "driver/text_encoding.h"
 #include "driver/resample_job.h"
 
-#ifdef _WIN32
-#include <process.h>
-#define QERN_TEST_PID _getpid()
-#else
-#include <unistd.h>
-#define QERN_TEST_PID getpid()
-#endif
+#include "test_support.h"
 
-namespace qern::test {
+namespace qern::analysis_test {
 
-// A fresh folder, removed with everything in it at the end of the scope.
-class TempDir {
-public:
-    TempDir() {
-        static int serial = 0;
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        const std::string name = std::string("qern_") + (info ? info->name() : "test") + "_" +
-                                 std::to_string(QERN_TEST_PID) + "_" + std::to_string(serial++);
-        path_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using test::TempDir;
 
 inline std::vector<unsigned char> read_bytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -73,12 +43,8 @@ public:
         close_error_log();
         const std::vector<unsigned char> bytes = read_bytes(dir_.file("log.txt"));
         open_error_log(dir_.file("log.txt"));  // further messages start afresh
-        std::string text(bytes.begin(), bytes.end());
-#ifdef _WIN32
-        // The log is written in text mode: CRLF line ends on Windows.
-        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
-#endif
-        return text;
+        // As UTF-8 with LF line ends on every platform.
+        return test::printed_text(std::string(bytes.begin(), bytes.end()));
     }
 
 private:
@@ -114,4 +80,4 @@ inline std::vector<double> harmonic_signal(int count, const std::function<double
     return x;
 }
 
-}  // namespace qern::test
+}  // namespace qern::analysis_test

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/text_encoding.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -114,6 +116,17 @@ inline std::string text_mode(std::string text) {
     }
 #endif
     return text;
+}
+
+// What the program printed or wrote in text mode, as UTF-8 with LF line
+// ends: on Windows the texts are in code page 932 with CRLF line ends.
+inline std::string printed_text(std::string text) {
+#ifdef _WIN32
+    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; ++at) text.erase(at, 1);
+    return argument_to_utf8(text);
+#else
+    return text;
+#endif
 }
 
 // The executable's file name as the tests copy it.

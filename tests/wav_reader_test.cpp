@@ -144,7 +144,7 @@ TEST_F(WavReader, MalformedFilesFailWithTheirMessages) {
          "エラー:対応していないチャンネル数 3\n" + fmt_fail},
         {"12 bits", wav_file(fmt_body(1, 12, 44100), pcm16({0})),
          "エラー:対応していないBitsPerSample値 12\n" + fmt_fail},
-        {"float format", wav_file(fmt_body(1, 32, 44100, 3), le32(0)),
+        {"ADPCM format", wav_file(fmt_body(1, 4, 44100, 2), le32(0)),
          "エラー:リニアPCMのフォーマットIDではありません\n" + fmt_fail},
         {"zero rate", wav_file(fmt_body(1, 16, 0), pcm16({0})),
          "エラー:サンプリングレートの値が不正 0\n" + fmt_fail},

@@ -10,6 +10,7 @@
 #include "analysis/frame_t0.h"
 #include "analysis/pitch_marks.h"
 #include "driver/error_log.h"
+#include "wav/byte_order.h"
 
 namespace qern {
 
@@ -28,16 +29,14 @@ bool write_bytes(std::FILE* f, const unsigned char* bytes, std::size_t size) {
 }
 
 bool write_int16(std::FILE* f, std::int16_t value) {
-    const auto u = static_cast<std::uint16_t>(value);
-    const std::array<unsigned char, 2> b{static_cast<unsigned char>(u & 0xFF),
-                                         static_cast<unsigned char>(u >> 8)};
+    std::array<unsigned char, 2> b{};
+    store_le16(b.data(), static_cast<std::uint16_t>(value));
     return write_bytes(f, b.data(), b.size());
 }
 
 bool write_int32(std::FILE* f, std::int32_t value) {
-    const auto u = static_cast<std::uint32_t>(value);
     std::array<unsigned char, 4> b{};
-    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(u >> (8 * i));
+    store_le32(b.data(), static_cast<std::uint32_t>(value));
     return write_bytes(f, b.data(), b.size());
 }
 
@@ -45,7 +44,8 @@ bool write_double(std::FILE* f, double value) {
     std::uint64_t u = 0;
     std::memcpy(&u, &value, sizeof u);
     std::array<unsigned char, 8> b{};
-    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<unsigned char>(u >> (8 * i));
+    store_le32(b.data(), static_cast<std::uint32_t>(u));
+    store_le32(b.data() + 4, static_cast<std::uint32_t>(u >> 32));
     return write_bytes(f, b.data(), b.size());
 }
 
@@ -57,24 +57,22 @@ bool read_bytes(std::FILE* f, std::array<unsigned char, N>& b) {
 bool read_int16(std::FILE* f, std::int16_t& value) {
     std::array<unsigned char, 2> b{};
     if (!read_bytes(f, b)) return false;
-    value = static_cast<std::int16_t>(static_cast<std::uint16_t>(b[0] | (b[1] << 8)));
+    value = load_le16_signed(b.data());
     return true;
 }
 
 bool read_int32(std::FILE* f, std::int32_t& value) {
     std::array<unsigned char, 4> b{};
     if (!read_bytes(f, b)) return false;
-    std::uint32_t u = 0;
-    for (std::size_t i = 0; i < b.size(); ++i) u |= static_cast<std::uint32_t>(b[i]) << (8 * i);
-    value = static_cast<std::int32_t>(u);
+    value = load_le32_signed(b.data());
     return true;
 }
 
 bool read_double(std::FILE* f, double& value) {
     std::array<unsigned char, 8> b{};
     if (!read_bytes(f, b)) return false;
-    std::uint64_t u = 0;
-    for (std::size_t i = 0; i < b.size(); ++i) u |= static_cast<std::uint64_t>(b[i]) << (8 * i);
+    const std::uint64_t u =
+        load_le32(b.data()) | (static_cast<std::uint64_t>(load_le32(b.data() + 4)) << 32);
     std::memcpy(&value, &u, sizeof value);
     return true;
 }

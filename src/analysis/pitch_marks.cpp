@@ -129,8 +129,9 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
     for (int i = 0; i < frames; ++i) {
         const int t0 = frame_periods[i];
         if (t0 == UNVOICED_T0) continue;
+        // Estimated periods are 50..511; anything else would not fit the kernel.
+        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_SEARCH_PERIOD) return -1;
         const int kernel_end = 4 * t0;  // taps 1 .. 4T-1
-        assert(kernel_end <= MAX_KERNEL_LENGTH);
 
         if (!(i > 0 && frame_periods[i - 1] == t0)) {
             // A cosine of period T under a Hann window four periods long.

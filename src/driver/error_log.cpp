@@ -18,6 +18,9 @@ struct ErrorLog {
 };
 ErrorLog g_log;
 
+// The capture of the calling thread, if any (MessageCapture).
+thread_local MessageCapture* t_capture = nullptr;
+
 std::string format_text(const char* format, va_list args) {
     va_list measure;
     va_copy(measure, args);
@@ -36,11 +39,16 @@ void write_text(std::FILE* out, const std::string& utf8) {
     std::fflush(out);
 }
 
-void write_formatted(std::FILE* out, const char* format, va_list args) {
-    write_text(out, format_text(format, args));
-}
-
 }  // namespace
+
+struct MessageCaptureAccess {
+    static std::string& messages(MessageCapture& c) { return c.messages_; }
+    static std::string& output(MessageCapture& c) { return c.output_; }
+};
+
+MessageCapture::MessageCapture() : outer_(t_capture) { t_capture = this; }
+
+MessageCapture::~MessageCapture() { t_capture = outer_; }
 
 std::string error_log_path_for(const std::string& program_path) {
     const std::size_t n = program_path.size();
@@ -84,6 +92,10 @@ void log_error(const char* format, ...) {
     va_start(args, format);
     const std::string text = format_text(format, args);
     va_end(args);
+    if (t_capture) {
+        MessageCaptureAccess::messages(*t_capture) += text;
+        return;
+    }
     g_log.messages += text;
     write_text(g_log.file ? g_log.file.get() : stderr, text);
 }
@@ -91,19 +103,41 @@ void log_error(const char* format, ...) {
 void log_warning(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_formatted(stderr, format, args);
+    const std::string text = format_text(format, args);
     va_end(args);
+    if (t_capture) {
+        MessageCaptureAccess::messages(*t_capture) += text;
+        return;
+    }
+    write_text(stderr, text);
 }
 
-void print_progress(const char* text) { write_text(stdout, text); }
+void print_progress(const char* text) {
+    if (t_capture) {
+        MessageCaptureAccess::output(*t_capture) += text;
+        return;
+    }
+    write_text(stdout, text);
+}
 
 void print_formatted(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    write_formatted(stdout, format, args);
+    const std::string text = format_text(format, args);
     va_end(args);
+    if (t_capture) {
+        MessageCaptureAccess::output(*t_capture) += text;
+        return;
+    }
+    write_text(stdout, text);
 }
 
-void print_error_text(const char* text) { write_text(stderr, text); }
+void print_error_text(const char* text) {
+    if (t_capture) {
+        MessageCaptureAccess::messages(*t_capture) += text;
+        return;
+    }
+    write_text(stderr, text);
+}
 
 }  // namespace qern

@@ -55,4 +55,29 @@ void print_formatted(const char* format, ...) QERN_PRINTF_FORMAT(1, 2);
 // Writes a text (UTF-8, no prefix) to standard error.
 void print_error_text(const char* text);
 
+// Catches the messages of the calling thread while it lives: its errors and
+// warnings (in UTF-8, in the order logged) and its standard-output texts go
+// into this object instead of the log, the consoles and logged_messages().
+// For programs that run several jobs at once, one capture per job and
+// thread; other threads are not affected. Captures nest (the inner one wins
+// until it goes).
+class MessageCapture {
+public:
+    MessageCapture();
+    ~MessageCapture();
+    MessageCapture(const MessageCapture&) = delete;
+    MessageCapture& operator=(const MessageCapture&) = delete;
+
+    // Errors and warnings, as they would have reached the log and standard error.
+    const std::string& messages() const { return messages_; }
+    // What would have gone to standard output.
+    const std::string& output() const { return output_; }
+
+private:
+    friend struct MessageCaptureAccess;
+    std::string messages_;
+    std::string output_;
+    MessageCapture* outer_;
+};
+
 }  // namespace qern

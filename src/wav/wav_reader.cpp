@@ -1,6 +1,7 @@
 #include "wav/wav_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -16,6 +17,25 @@ constexpr const char* MSG_FMT_READ_FAILED = "%sfmtチャンクの読み込みに
 
 // Frames decoded per read of the data chunk.
 constexpr int FRAMES_PER_READ = 16384;
+
+// Format tags of the fmt chunk.
+constexpr std::uint16_t FORMAT_PCM = 1;
+constexpr std::uint16_t FORMAT_IEEE_FLOAT = 3;
+constexpr std::uint16_t FORMAT_EXTENSIBLE = 0xFFFE;
+
+// The fmt chunk of the extensible format: the 16 bytes of the plain one,
+// then the extension size, valid bits, channel mask and the sub-format GUID
+// (its first two bytes the format tag of the samples, then this tail).
+constexpr int EXTENSIBLE_FMT_SIZE = 40;
+constexpr unsigned char SUBFORMAT_GUID_TAIL[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                   0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Float samples are full scale at 1.0; they are brought to the 16-bit
+// integer scale, on which the analysis thresholds lie, and kept within the
+// range of 32-bit integer samples (NaN reads as silence).
+constexpr double FLOAT_SCALE = 32768.0;
+constexpr double FLOAT_LIMIT_LOW = -2147483648.0;
+constexpr double FLOAT_LIMIT_HIGH = 2147483647.0;
 
 bool read_bytes(std::FILE* file, unsigned char* out, std::size_t count) {
     return std::fread(out, 1, count, file) == count;
@@ -69,7 +89,23 @@ bool find_data_chunk(std::FILE* file, unsigned char window[4]) {
     return true;
 }
 
-double decode_value(const unsigned char* b, int bytes_per_sample) {
+double decode_float(const unsigned char* b, int bytes_per_sample) {
+    double value = 0.0;
+    if (bytes_per_sample == 4) {
+        const std::uint32_t bits = load_le32(b);
+        float f = 0.0f;
+        std::memcpy(&f, &bits, sizeof f);
+        value = f;
+    } else {
+        const std::uint64_t bits = load_le32(b) | (static_cast<std::uint64_t>(load_le32(b + 4)) << 32);
+        std::memcpy(&value, &bits, sizeof value);
+    }
+    if (std::isnan(value)) return 0.0;
+    return std::clamp(value * FLOAT_SCALE, FLOAT_LIMIT_LOW, FLOAT_LIMIT_HIGH);
+}
+
+double decode_value(const unsigned char* b, int bytes_per_sample, SampleEncoding encoding) {
+    if (encoding == SampleEncoding::IEEE_FLOAT) return decode_float(b, bytes_per_sample);
     switch (bytes_per_sample) {
         case 1:
             return static_cast<double>(b[0]) - 128.0;
@@ -88,16 +124,26 @@ double decode_value(const unsigned char* b, int bytes_per_sample) {
 }  // namespace
 
 int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
-                   int& bits_per_sample) {
+                   int& bits_per_sample, SampleEncoding& encoding) {
     unsigned char b[4];
     if (!read_or_log(file, b, 4, "%sfmtチャンクサイズの読み込みに失敗\n")) return -1;
     const std::int32_t chunk_size = load_le32_signed(b);
-    if (chunk_size != 16) {
+    const auto warn_about_size = [&] {
         log_warning("%sfmtチャンクサイズが16ではなく%dとなっています\nデータが正しく読み込めない可能性があります\n",
                     WARNING_PREFIX, static_cast<int>(chunk_size));
+    };
+    if (!read_bytes(file, b, 2)) {
+        if (chunk_size != 16) warn_about_size();
+        log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
+        return -1;
     }
-    if (!read_or_log(file, b, 2, "%sフォーマットIDの読み込みに失敗\n")) return -1;
-    if (load_le16_signed(b) != 1) {
+    const std::uint16_t format_tag = load_le16(b);
+    // The sizes the float and extensible layouts have are no cause for a warning.
+    const bool usual_size = chunk_size == 16 ||
+                            (format_tag == FORMAT_IEEE_FLOAT && chunk_size == 18) ||
+                            (format_tag == FORMAT_EXTENSIBLE && chunk_size == EXTENSIBLE_FMT_SIZE);
+    if (!usual_size) warn_about_size();
+    if (format_tag != FORMAT_PCM && format_tag != FORMAT_IEEE_FLOAT && format_tag != FORMAT_EXTENSIBLE) {
         log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
         return -1;
     }
@@ -120,17 +166,40 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
     }
     if (!read_or_log(file, b, 2, "%s1サンプルあたりのビット数の読み込みに失敗\n")) return -1;
     bits_per_sample = load_le16_signed(b);
-    if (bits_per_sample != 8 && bits_per_sample != 16 && bits_per_sample != 24 &&
-        bits_per_sample != 32) {
+
+    std::int64_t bytes_read = 16;
+    std::uint16_t sample_format = format_tag;
+    if (format_tag == FORMAT_EXTENSIBLE) {
+        // The format of the samples is the sub-format's.
+        unsigned char extension[24];
+        if (chunk_size < EXTENSIBLE_FMT_SIZE || !read_bytes(file, extension, sizeof extension)) {
+            log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
+            return -1;
+        }
+        bytes_read = EXTENSIBLE_FMT_SIZE;
+        const unsigned char* guid = extension + 8;
+        sample_format = load_le16(guid);
+        if (std::memcmp(guid + 2, SUBFORMAT_GUID_TAIL, sizeof SUBFORMAT_GUID_TAIL) != 0 ||
+            (sample_format != FORMAT_PCM && sample_format != FORMAT_IEEE_FLOAT)) {
+            log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
+            return -1;
+        }
+    }
+    encoding = sample_format == FORMAT_IEEE_FLOAT ? SampleEncoding::IEEE_FLOAT : SampleEncoding::PCM;
+    const bool supported_bits =
+        encoding == SampleEncoding::PCM
+            ? (bits_per_sample == 8 || bits_per_sample == 16 || bits_per_sample == 24 || bits_per_sample == 32)
+            : (bits_per_sample == 32 || bits_per_sample == 64);
+    if (!supported_bits) {
         log_error("%s対応していないBitsPerSample値 %d\n", ERROR_PREFIX, bits_per_sample);
         return -1;
     }
-    if (chunk_size != 16) seek_relative(file, static_cast<std::int64_t>(chunk_size) - 16);  // failure ignored
+    if (chunk_size != bytes_read) seek_relative(file, static_cast<std::int64_t>(chunk_size) - bytes_read);  // failure ignored
     return 0;
 }
 
 int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
-                     int& bytes_per_sample) {
+                     int& bytes_per_sample, SampleEncoding& encoding) {
     if (read_identifier(file, "RIFF", "%sRIFFヘッダの読み込みに失敗\n",
                         "%sRIFFヘッダがない\n入っていたのは%sでした\n") != 0) {
         return -1;
@@ -148,7 +217,7 @@ int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
         return -1;
     }
     int bits_per_sample = 0;
-    if (read_fmt_chunk(file, job, channel_count, bits_per_sample) != 0) {
+    if (read_fmt_chunk(file, job, channel_count, bits_per_sample, encoding) != 0) {
         log_error(MSG_FMT_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
@@ -174,7 +243,7 @@ int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
 }
 
 int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
-                     int channel_count) {
+                     int channel_count, SampleEncoding encoding) {
     job.samples = SampleBuffer::allocate(job.sample_count);
     if (job.samples.empty()) {
         log_error("%sデータを読み込むメモリの確保に失敗\n", ERROR_PREFIX);
@@ -195,7 +264,7 @@ int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
             for (int c = 0; c < channel_count; ++c) {
                 const std::size_t offset = (static_cast<std::size_t>(i) * channel_count + c) * value_bytes;
                 if (offset + value_bytes > got) break;
-                sum += decode_value(bytes.data() + offset, bytes_per_sample);
+                sum += decode_value(bytes.data() + offset, bytes_per_sample, encoding);
             }
             samples[first + i] = sum / channel_count;
         }
@@ -219,8 +288,9 @@ int read_wav_file(const std::string& path, ResampleJob& job) {
     }
     int channel_count = 0;
     int bytes_per_sample = 0;
-    if (read_wav_headers(file.get(), job, channel_count, bytes_per_sample) != 0 ||
-        read_sample_data(job, bytes_per_sample, file.get(), channel_count) != 0) {
+    SampleEncoding encoding = SampleEncoding::PCM;
+    if (read_wav_headers(file.get(), job, channel_count, bytes_per_sample, encoding) != 0 ||
+        read_sample_data(job, bytes_per_sample, file.get(), channel_count, encoding) != 0) {
         job.samples.reset();
         job.sample_count = 0;
         return -1;
