@@ -249,7 +249,7 @@ def check_same_files(f, runner, name, input_wav, args, slack_lsb, output_name="o
 def check_windows_behaviour(f, runner, build, voice):
     exe_source = runner.windows[build]
     work = os.path.join(runner.work, "behaviour", build)
-    tools = os.path.join(work, "ツール_Инструменты")
+    tools = os.path.join(work, "ツール_Инструменты_表")
     os.makedirs(tools)
     exe = os.path.join(tools, "qern.exe")
     shutil.copyfile(exe_source, exe)
@@ -282,7 +282,7 @@ def check_windows_behaviour(f, runner, build, voice):
     os.makedirs(other)
     # (wine quotes an argument with spaces in a way cmd does not read, so
     # the folder name has none.)
-    subprocess.run(["wine", "cmd", "/c", "..\\ツール_Инструменты\\qern", "missing.wav", "out.wav",
+    subprocess.run(["wine", "cmd", "/c", "..\\ツール_Инструменты_表\\qern", "missing.wav", "out.wav",
                     "A4", "100"], cwd=other, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                    timeout=600)
     f.check(os.path.exists(log), f"{label} relative start: no log beside the executable")
@@ -293,13 +293,15 @@ def check_windows_behaviour(f, runner, build, voice):
 
     # A voice folder and file named in Japanese and Cyrillic: success, the
     # cache and the output beside it, no log, the processing time printed.
+    # (表 and ソ end in the byte of a backslash in code page 932; the names
+    # are handled in UTF-16 and UTF-8, where no such byte occurs.)
     voices = os.path.join(work, "声 Голос")
     os.makedirs(voices)
-    wav = os.path.join(voices, "あ Жук.wav")
+    wav = os.path.join(voices, "あ Жук 表ソ.wav")
     shutil.copyfile(voice, wav)
     out = os.path.join(voices, "出力 Выход.wav")
     stdout, _ = runner.run(build, exe, [windows_path(wav), windows_path(out)] + GENERATED_CALLS[0], work)
-    f.check(os.path.exists(os.path.join(voices, "あ Жук_wav.pmk")), f"{label} Japanese/Cyrillic: no cache")
+    f.check(os.path.exists(os.path.join(voices, "あ Жук 表ソ_wav.pmk")), f"{label} Japanese/Cyrillic: no cache")
     f.check(os.path.exists(out), f"{label} Japanese/Cyrillic: no output file")
     f.check(not os.path.exists(log), f"{label} success: the log was not deleted")
     text = stdout.decode("cp932", errors="replace")
