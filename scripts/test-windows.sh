@@ -10,6 +10,7 @@
 # A private wine prefix is kept in build-wine/ (QERN_WINEPREFIX overrides).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+exec </dev/null  # wine and the programs under it read nothing
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 start=$(date +%s)
