@@ -7,7 +7,7 @@
 #include "analysis/frame_t0.h"
 #include "analysis/pitch_mark_file.h"
 #include "analysis/pitch_marks.h"
-#include "analysis_support.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
@@ -245,7 +245,7 @@ TEST(PlaceRunMarks, ANegativeShiftAtTheStartMovesToTheNextCrossing) {
 TEST(PlaceRunMarks, RefusesAnEmptyRange) {
     RunFixture f(37, 10, 41);
     const PitchMarkArrays marks = gap_marks(f.periods, f.positions, 3);
-    analysis_test::LogCapture log;
+    test::LogCapture log;
     EXPECT_EQ(place_run_marks(f.sources(), 10, 10, marks, 3), 0);
     EXPECT_EQ(log.text(), "エラー:有声区間の範囲指定が不正\n");
 }
@@ -259,7 +259,7 @@ struct Analysis {
 };
 
 Analysis analyse(const std::vector<double>& signal, int rate) {
-    ResampleJob job = analysis_test::make_job(signal, rate);
+    ResampleJob job = test::make_job(signal, rate);
     const int n = job.sample_count;
     Analysis a;
     a.track.assign(static_cast<std::size_t>(n / 256 + 2), 0);
@@ -290,7 +290,7 @@ TEST(PlacePitchMarks, WithoutVoicedFramesGapMarksEvery49) {
 }
 
 TEST(PlacePitchMarks, SteadyVoiceGetsOneMarkPerPeriod) {
-    const Analysis a = analyse(analysis_test::harmonic_signal(22050, [](int) { return 200.0; }), 44100);
+    const Analysis a = analyse(test::harmonic_signal(22050, [](int) { return 200.0; }), 44100);
     ASSERT_GT(a.last, 100);
     expect_writable(a);
     int voiced = 0;
@@ -307,7 +307,7 @@ TEST(PlacePitchMarks, SteadyVoiceGetsOneMarkPerPeriod) {
 TEST(PlacePitchMarks, MarksFollowAGlide) {
     // The period glides from 150 to 250 samples over 1 s.
     auto period = [](double n) { return 150.0 + 100.0 * n / 44100.0; };
-    const Analysis a = analyse(analysis_test::harmonic_signal(44100, [&](int n) { return period(n); }), 44100);
+    const Analysis a = analyse(test::harmonic_signal(44100, [&](int n) { return period(n); }), 44100);
     ASSERT_GT(a.last, 200);
     expect_writable(a);
     int voiced = 0;
@@ -325,7 +325,7 @@ TEST(PlacePitchMarks, MarksFollowAGlide) {
 TEST(PlacePitchMarks, VoicedUnvoicedVoiced) {
     // 0.3 s of period 180, 0.2 s of silence, 0.3 s of period 220.
     auto period = [](int n) { return n < 13230 ? 180.0 : n < 22050 ? 0.0 : 220.0; };
-    const Analysis a = analyse(analysis_test::harmonic_signal(35280, period), 44100);
+    const Analysis a = analyse(test::harmonic_signal(35280, period), 44100);
     ASSERT_GT(a.last, 100);
     expect_writable(a);
     int first = 0, gap = 0, second = 0;
@@ -359,7 +359,7 @@ TEST(PlacePitchMarks, ShortInputsStayInsideTheirBuffers) {
     // inputs must stay inside the buffers.
     for (const int n : {1, 49, 50, 256, 1024, 8192}) {
         for (const bool loud : {false, true}) {
-            std::vector<double> x = loud ? analysis_test::harmonic_signal(n, [](int) { return 120.0; }, 20000.0)
+            std::vector<double> x = loud ? test::harmonic_signal(n, [](int) { return 120.0; }, 20000.0)
                                          : std::vector<double>(static_cast<std::size_t>(n), 0.0);
             const Analysis a = analyse(x, 44100);
             if (n <= 49) {

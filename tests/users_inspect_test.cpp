@@ -9,7 +9,7 @@
 #include "driver/error_log.h"
 #include "driver/run.h"
 #include "tools/sample_inspection.h"
-#include "users_support.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
