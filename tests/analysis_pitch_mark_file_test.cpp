@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <algorithm>
-#include <utility>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "test_support.h"
 #include "driver/file_io.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
@@ -18,31 +17,11 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Marks = std::vector<std::int32_t>;
 
-void put16(Bytes& b, int v) {
-    b.push_back(static_cast<unsigned char>(v & 0xFF));
-    b.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
-}
-void put32(Bytes& b, std::int64_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(u >> (8 * i)));
-}
-void put_double(Bytes& b, double v) {
-    std::uint64_t u = 0;
-    std::memcpy(&u, &v, sizeof u);
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<unsigned char>(u >> (8 * i)));
-}
-
 // A cache file: version, mean, count, then (position, period) pairs.
 Bytes pmk(int version, double mean, std::int64_t count, const std::vector<std::pair<int, int>>& entries) {
-    Bytes b;
-    put16(b, version);
-    put_double(b, mean);
-    put32(b, count);
-    for (const auto& [position, period] : entries) {
-        put32(b, position);
-        put32(b, period);
-    }
-    return b;
+    std::string b = test::le16(version) + test::float64_bytes(mean) + test::le32(count);
+    for (const auto& [position, period] : entries) b += test::le32(position) + test::le32(period);
+    return Bytes(b.begin(), b.end());
 }
 
 TEST(WritePitchMarkFile, WritesTheExactLayout) {
