@@ -257,9 +257,15 @@ inline ProcessResult run_process(const std::string& program, const std::vector<s
                                  const std::filesystem::path& directory) {
     const std::string out = (directory / "captured.stdout").string();
     const std::string err = (directory / "captured.stderr").string();
-    std::string command = "cd " + shell_quote(directory.string()) + " && " + shell_quote(program);
-    for (const auto& a : args) command += " " + shell_quote(a);
-    command += " >" + shell_quote(out) + " 2>" + shell_quote(err);
+    // Appended piece by piece: GCC 12 at -O3 warns (wrongly) about
+    // "literal" + std::string here.
+    std::string command = "cd ";
+    command += shell_quote(directory.string());
+    command += " && ";
+    command += shell_quote(program);
+    for (const auto& a : args) (command += ' ') += shell_quote(a);
+    (command += " >") += shell_quote(out);
+    (command += " 2>") += shell_quote(err);
     ProcessResult result;
     const int status = std::system(command.c_str());
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
