@@ -5,6 +5,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
+# On a fresh machine, install what the build and the checks need first.
+if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null || ! command -v g++ >/dev/null ||
+   [ ! -d /usr/include/gtest ] || [ ! -d /usr/include/benchmark ] ||
+   ! python3 -c 'import yaml' 2>/dev/null; then
+    bash scripts/install-deps.sh
+fi
+
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQERN_WERROR=ON -DQERN_BUILD_BENCH=ON >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"

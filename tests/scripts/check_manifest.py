@@ -131,6 +131,8 @@ def check(manifest):
                 errors.append(f"flag {letter}: the default option must add no text to the flags")
             if letter not in d["options"]:
                 errors.append(f"flag {letter}: no option gives the text {letter!r}")
+            if d.get("skip_output_if_default") is not True:
+                errors.append(f"flag {letter}: off must send nothing (skip_output_if_default)")
     return errors
 
 
