@@ -43,7 +43,8 @@ public:
         close_error_log();
         const std::vector<unsigned char> bytes = read_bytes(dir_.file("log.txt"));
         open_error_log(dir_.file("log.txt"));  // further messages start afresh
-        return std::string(bytes.begin(), bytes.end());
+        // As UTF-8 with LF line ends on every platform.
+        return test::printed_text(std::string(bytes.begin(), bytes.end()));
     }
 
 private:

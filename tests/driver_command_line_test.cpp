@@ -8,6 +8,7 @@
 #include "driver/command_line.h"
 #include "driver/error_log.h"
 #include "driver/numbers.h"
+#include "driver/text_encoding.h"
 #include "test_support.h"
 
 namespace qern {
@@ -112,17 +113,18 @@ TEST_F(CommandLine, TwoByteSharpAndFlatSigns) {
     ResampleJob j;
     j.sample_rate = 44100;
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(note_name_to_period("C♯4", j, 0), 0);
+    // The signs arrive in the command-line encoding (code page 932 on Windows).
+    ASSERT_EQ(note_name_to_period(to_console_encoding("C♯4").c_str(), j, 0), 0);
     const double sharp = j.target_period;
     const std::string after_sharp = ::testing::internal::GetCapturedStdout();
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(note_name_to_period("D♭4", j, 0), 0);
+    ASSERT_EQ(note_name_to_period(to_console_encoding("D♭4").c_str(), j, 0), 0);
     const double flat = j.target_period;
     const std::string after_flat = ::testing::internal::GetCapturedStdout();
     ASSERT_EQ(note_name_to_period("C#4", j, 0), 0);
     EXPECT_EQ(sharp, j.target_period);
     EXPECT_EQ(flat, j.target_period);
-    EXPECT_EQ(after_sharp, "ここには来てます\n");
+    EXPECT_EQ(after_sharp, to_console_encoding("ここには来てます\n"));
     EXPECT_EQ(after_flat, "");
 }
 

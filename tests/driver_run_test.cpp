@@ -3,6 +3,7 @@
 #include <cmath>
 #include <new>
 #include <regex>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 
 namespace qern {
 namespace {
+
+const std::string& PROGRAM = test::PROGRAM_FILE_NAME;
 
 const std::string BANNER =
     "QERN Ver0.19\n"
@@ -67,6 +70,22 @@ int fake_synthesize(ResampleJob& job) {
 }
 
 const RunStages FAKE_STAGES{&fake_open_cache, &fake_read_marks, &fake_synthesize};
+
+// What the executable prints: the console encoding, in text mode.
+std::string printed(const std::string& utf8) { return test::text_mode(to_console_encoding(utf8)); }
+
+// A regular expression matching `text` literally (code page 932 text holds
+// bytes such as '{' and '\\').
+std::string literally(const std::string& text) {
+    std::string pattern;
+    for (char c : text) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
+const std::string PROCESSING_TIME = literally(printed("処理時間=")) + "[0-9]+msec" + printed("\n");
 
 struct RunOutput {
     int status = -1;
@@ -124,7 +143,8 @@ TEST_F(RunSequence, SuccessWritesTheOutputAndLeavesNoLog) {
     args.insert(args.end(), {"0", "100", "0", "!120", "A*"});
     const RunOutput r = run(args);
     EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(std::regex_match(r.out, std::regex("処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(literally(to_console_encoding("処理時間=")) + "[0-9]+msec\n")))
+        << r.out;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(logged_messages(), "エラー:ピッチ文字列に不正な文字\n");
     EXPECT_FALSE(test::file_exists(log_path));
@@ -143,11 +163,14 @@ TEST_F(RunSequence, OutputNamedNulOnlyAnalyses) {
     EXPECT_EQ(g_script.synthesis_calls, 0);
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.wav"});
 
-    // Any other spelling is an ordinary file name.
+#ifndef _WIN32
+    // Any other spelling is an ordinary file name. (Not on Windows, where
+    // every spelling of nul is the null device.)
     const RunOutput r = run(command(dir.file("Nul")));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(g_script.synthesis_calls, 1);
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Nul", "in.wav"}));
+#endif
 }
 
 TEST_F(RunSequence, EachFailureKeepsItsLogAndCopiesItToStandardError) {
@@ -178,7 +201,7 @@ TEST_F(RunSequence, EachFailureKeepsItsLogAndCopiesItToStandardError) {
         g_script = c.script;
         const RunOutput r = run(c.args);
         EXPECT_EQ(r.status, 1) << c.what;
-        EXPECT_EQ(test::read_file(log_path), to_console_encoding(c.log)) << c.what;
+        EXPECT_EQ(test::read_file(log_path), test::text_mode(to_console_encoding(c.log))) << c.what;
         EXPECT_EQ(r.err, to_console_encoding(c.log)) << c.what;
         EXPECT_EQ(r.out, "") << c.what;
         EXPECT_FALSE(test::file_exists(out)) << c.what;
@@ -205,12 +228,12 @@ TEST_F(RunSequence, LogThatCannotBeCreatedSendsMessagesToStandardError) {
 class Executable : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::copy_file(QERN_EXECUTABLE, dir.file("qern"));
+        std::filesystem::copy_file(QERN_EXECUTABLE, dir.file(PROGRAM));
         test::write_file(dir.file("in.wav"),
                          test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16({1, 2, 3, 4})));
     }
     test::ProcessResult run(const std::vector<std::string>& args) {
-        return test::run_process(dir.file("qern"), args, dir.path());
+        return test::run_process(dir.file(PROGRAM), args, dir.path());
     }
     test::TempDir dir;
 };
@@ -229,6 +252,7 @@ std::string voiced_tone() {
 const std::string ANALYSIS_PROGRESS =
     "pmkファイル作成開始\n基本周期の計算開始\nピッチ基本波の計算開始\npmkファイル作成完了\n";
 
+
 TEST_F(Executable, FourArgumentsRunTheWholeSequenceAndLeaveNoLog) {
     test::write_file(dir.file("in.wav"), voiced_tone());
     test::write_file(dir.file("qern.log"), "from an earlier run");
@@ -236,9 +260,9 @@ TEST_F(Executable, FourArgumentsRunTheWholeSequenceAndLeaveNoLog) {
     test::ProcessResult r = run({"in.wav", "out.wav", "A4", "100", "", "0", "0", "0", "0", "100",
                                  "0", "!120", "A*"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_TRUE(std::regex_match(r.out, std::regex(ANALYSIS_PROGRESS + "処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(literally(printed(ANALYSIS_PROGRESS)) + PROCESSING_TIME))) << r.out;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "out.wav", "qern"}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "out.wav", PROGRAM}));
     // A length of 0 ms gives the 1024 samples of the tail, all silent.
     const std::string out = test::read_file(dir.file("out.wav"));
     ASSERT_EQ(out.size(), 44u + 2048);
@@ -250,7 +274,7 @@ TEST_F(Executable, FourArgumentsRunTheWholeSequenceAndLeaveNoLog) {
     // With the cache in place a note reuses it: no progress lines.
     r = run({"in.wav", "note.wav", "C4", "100", "", "0", "300"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_TRUE(std::regex_match(r.out, std::regex("処理時間=[0-9]+msec\n"))) << r.out;
+    EXPECT_TRUE(std::regex_match(r.out, std::regex(PROCESSING_TIME))) << r.out;
     EXPECT_EQ(test::read_file(dir.file("note.wav")).size(), 44u + 2 * (13230 + 1024));
     EXPECT_FALSE(test::file_exists(dir.file("qern.log")));
 }
@@ -259,21 +283,23 @@ TEST_F(Executable, OutputNamedNulPreparesTheCacheOnly) {
     test::write_file(dir.file("in.wav"), voiced_tone());
     test::ProcessResult r = run({"in.wav", "nul", "D4", "100"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.out, ANALYSIS_PROGRESS);
+    EXPECT_EQ(r.out, printed(ANALYSIS_PROGRESS));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", "qern"}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "in_wav.pmk", PROGRAM}));
 
-    r = run({"in.wav", "Nul", "D4", "100"});  // an ordinary name
+#ifndef _WIN32
+    r = run({"in.wav", "Nul", "D4", "100"});  // an ordinary name (not on Windows)
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Nul", "in.wav", "in_wav.pmk", "qern"}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"Nul", "in.wav", "in_wav.pmk", PROGRAM}));
+#endif
 }
 
 TEST_F(Executable, PrintsTheBannerBytesForShortCommandLines) {
     const test::ProcessResult r = run({"in.wav", "out.wav", "A4"});
     EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.out, BANNER);
+    EXPECT_EQ(r.out, printed(BANNER));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", "qern"}));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.wav", PROGRAM}));
 }
 
 TEST_F(Executable, FailedRunLeavesItsLogBesideTheProgram) {
@@ -281,8 +307,8 @@ TEST_F(Executable, FailedRunLeavesItsLogBesideTheProgram) {
     const std::string bad_note =
         "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n";
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(test::read_file(dir.file("qern.log")), bad_note);
-    EXPECT_EQ(r.err, bad_note);
+    EXPECT_EQ(test::read_file(dir.file("qern.log")), printed(bad_note));
+    EXPECT_EQ(r.err, printed(bad_note));
     EXPECT_EQ(r.out, "");
 
     // The next run empties the log first.
@@ -290,8 +316,8 @@ TEST_F(Executable, FailedRunLeavesItsLogBesideTheProgram) {
     const std::string missing =
         "エラー:ファイルmissing.wavを開けません\nエラー:コマンドラインオプションの処理に失敗しました\n";
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(test::read_file(dir.file("qern.log")), missing);
-    EXPECT_EQ(r.err, missing);
+    EXPECT_EQ(test::read_file(dir.file("qern.log")), printed(missing));
+    EXPECT_EQ(r.err, printed(missing));
     EXPECT_FALSE(test::file_exists(dir.file("out.wav")));
 }
 

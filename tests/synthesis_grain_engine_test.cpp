@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "driver/text_encoding.h"
 #include "synthesis/grain_engine.h"
 #include "synthesis_jobs.h"
 
@@ -319,7 +320,7 @@ TEST(SynthesizeSection, MarksRunningOutAreLoggedAndTheTimeReachedReturned) {
     const double end = synthesize_section(job, 0, 3000, out.span(), 3000, 0.0);
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(end, 900.0);
-    EXPECT_EQ(log, "エラー:ピッチの読み込みに失敗\n");
+    EXPECT_EQ(log, to_console_encoding("エラー:ピッチの読み込みに失敗\n"));
 }
 
 // Periods that cannot move the grains on (modulation far above 100 with a

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/text_encoding.h"
 #include "synthesis/grain_engine.h"
 #include "synthesis/synthesize.h"
 #include "synthesis_jobs.h"
@@ -117,7 +118,7 @@ TEST(Synthesize, SectionThatLaysNothingFailsAndLeavesTheInput) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(synthesize(job), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "エラー:ピッチの読み込みに失敗\nエラー:固定範囲の合成処理に失敗\n");
+              to_console_encoding("エラー:ピッチの読み込みに失敗\nエラー:固定範囲の合成処理に失敗\n"));
     EXPECT_EQ(job.samples.data(), input);
     EXPECT_EQ(job.sample_count, 3000);
 
@@ -126,7 +127,7 @@ TEST(Synthesize, SectionThatLaysNothingFailsAndLeavesTheInput) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(synthesize(job), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "エラー:ピッチの読み込みに失敗\nエラー:母音部の合成処理に失敗\n");
+              to_console_encoding("エラー:ピッチの読み込みに失敗\nエラー:母音部の合成処理に失敗\n"));
     EXPECT_EQ(job.samples.data(), input);
 }
 
