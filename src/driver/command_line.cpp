@@ -14,14 +14,25 @@ namespace qern {
 
 namespace {
 
-// The sharp and flat signs in the platform's command-line encoding.
+// The sharp and flat signs: the two bytes of code page 932, the editor's
+// encoding, and elsewhere also UTF-8, the usual command-line encoding there
+// (a host may pass the editor's bytes unchanged).
 #ifdef _WIN32
-constexpr std::string_view SHARP_SIGN = "\x81\xF2";
-constexpr std::string_view FLAT_SIGN = "\x81\xF3";
+constexpr std::string_view SHARP_SIGNS[] = {"\x81\xF2"};
+constexpr std::string_view FLAT_SIGNS[] = {"\x81\xF3"};
 #else
-constexpr std::string_view SHARP_SIGN = "♯";
-constexpr std::string_view FLAT_SIGN = "♭";
+constexpr std::string_view SHARP_SIGNS[] = {"\x81\xF2", "♯"};
+constexpr std::string_view FLAT_SIGNS[] = {"\x81\xF3", "♭"};
 #endif
+
+// The length of the sign among `signs` that `rest` starts with, or 0.
+template <std::size_t N>
+std::size_t sign_length(std::string_view rest, const std::string_view (&signs)[N]) {
+    for (const std::string_view sign : signs) {
+        if (rest.starts_with(sign)) return sign.size();
+    }
+    return 0;
+}
 
 // Pitch-bend points per beat.
 constexpr double BEND_POINTS_PER_BEAT = 96.0;
@@ -94,11 +105,11 @@ int note_name_to_period(const char* name, ResampleJob& job, int t) {
             s += 1, search = 2;
         } else if (rest.starts_with('b')) {
             s -= 1, search = 2;
-        } else if (rest.starts_with(SHARP_SIGN)) {
-            s += 1, search = 1 + SHARP_SIGN.size();
+        } else if (const std::size_t sharp = sign_length(rest, SHARP_SIGNS)) {
+            s += 1, search = 1 + sharp;
             print_progress("ここには来てます\n");
-        } else if (rest.starts_with(FLAT_SIGN)) {
-            s -= 1, search = 1 + FLAT_SIGN.size();
+        } else if (const std::size_t flat = sign_length(rest, FLAT_SIGNS)) {
+            s -= 1, search = 1 + flat;
         }
         const char* p = name + search;
         while (*p != '\0' && !is_digit(*p)) ++p;
