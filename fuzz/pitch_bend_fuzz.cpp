@@ -38,7 +38,7 @@ long long point_count(const std::string& text, long long cap) {
 // milliseconds each and would slow the campaign a hundredfold; they are
 // skipped here (the unit tests decode curves of the limit's size). Strings
 // beyond the limit still run: they must be refused without allocating.
-constexpr long long SKIPPED_FROM = 1 << 12;
+constexpr long long SKIPPED_FROM = 1 << 10;
 
 }  // namespace
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs what QERN needs, builds it, and renders a note from the built-in
-# demo voice: first the analysis alone (output name "nul", which leaves the
-# .pmk cache beside the voice), then a C4 note of 1.2 seconds with a pitch
-# bend. Then qern-demo sings a short phrase on "sa" from a voice it makes
-# itself, running qern once per note as a host does. Results go to demo-out/.
+# demo voice (a sung "sa", tools/demo_voice.h): first the analysis alone
+# (output name "nul", which leaves the .pmk cache beside the voice), then a
+# C4 note of 1.2 seconds with a pitch bend. Then qern-demo sings a short
+# phrase on the same voice, running qern once per note as a host does.
+# Results go to demo-out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -9,4 +9,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
     g++ cmake ninja-build libgtest-dev libbenchmark-dev python3 python3-yaml >/dev/null
 # Fuzzing (clang's libFuzzer and sanitizer runtimes) and the memory check.
 $SUDO apt-get install -y -qq --no-install-recommends \
-    clang libclang-rt-14-dev valgrind >/dev/null
+    clang libclang-rt-dev valgrind >/dev/null

@@ -267,6 +267,12 @@ def synthesis_seeds():
     write(t, "cache_marks", params(mode=1) + struct.pack("<H", len(cache)) + cache + voice16)
     hostile = pmk([(-2000, 60), (100, 511), (4100, 49)], mean=float("inf"))
     write(t, "cache_hostile", params(mode=1, modulation=100) + struct.pack("<H", len(hostile)) + hostile + voice16)
+    extreme = pmk([(-2**31, 200), (-5000, 511), (450, 49), (900, 300), (2**31 - 600, 511), (2**31 - 1, 49)])
+    write(t, "cache_extreme_positions", params(mode=1, g=100, left=5, length=600) + struct.pack("<H", len(extreme)) +
+          extreme + voice16)
+    unsorted = pmk([(800, 200), (100, 100), (100, 100), (50000, 300), (-100, 60)])
+    write(t, "cache_unsorted", params(mode=1, g=-100, velocity=0, length=400, consonant=100) +
+          struct.pack("<H", len(unsorted)) + unsorted + voice16)
     return t
 
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "analysis_support.h"
+#include "test_support.h"
 #include "driver/text_encoding.h"
 #include "wav/wav_reader.h"
 
@@ -19,11 +19,9 @@ namespace {
 
 // 0.3 s of a voice-like signal at 44100 Hz as a 16-bit mono WAV file.
 std::string voice_wav() {
-    const std::vector<double> x = analysis_test::harmonic_signal(
-        13230, [](int n) { return n < 5000 || n > 7500 ? 160.0 + n / 2205.0 : 0.0; }, 6000.0);
-    std::vector<int> values;
-    for (double v : x) values.push_back(static_cast<int>(v));
-    return test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16(values));
+    return test::wav16(test::harmonic_signal(
+                           13230, [](int n) { return n < 5000 || n > 7500 ? 160.0 + n / 2205.0 : 0.0; }, 6000.0),
+                       44100);
 }
 
 // The cache a fresh in-process analysis of `wav_path` writes.

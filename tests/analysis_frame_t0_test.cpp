@@ -4,10 +4,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "analysis/frame_t0.h"
-#include "analysis_support.h"
+#include "test_support.h"
 #include "driver/resample_job.h"
 
 namespace qern {
@@ -37,62 +38,40 @@ Picked pick(Correlation& c) {
 
 using Slots = std::array<std::int32_t, T0_CANDIDATE_COUNT>;
 
-TEST(PickT0Peak, FirstBestMustExceedSeventyPerCentOfEnergy) {
-    Correlation a;
-    a.peak(60, 70.0);  // equal to 0.7 r(0): not enough
-    EXPECT_EQ(pick(a).t0, 49);
-
-    Correlation b;
-    b.peak(60, std::nextafter(70.0, 100.0));
-    EXPECT_EQ(pick(b).t0, 60);
-
-    // From lag 73 (49 + 24) on, the first best needs 1.05 x 0.7 r(0).
+// The T0 picked from a correlation with the given (lag, value) peaks.
+int t0_of(std::initializer_list<std::pair<int, double>> peaks) {
     Correlation c;
-    c.peak(73, 73.0);
-    EXPECT_EQ(pick(c).t0, 49);
-    Correlation d;
-    d.peak(72, 73.0);
-    EXPECT_EQ(pick(d).t0, 72);
+    for (const auto& [lag, value] : peaks) c.peak(lag, value);
+    return pick(c).t0;
+}
+
+TEST(PickT0Peak, FirstBestMustExceedSeventyPerCentOfEnergy) {
+    EXPECT_EQ(t0_of({{60, 70.0}}), 49);  // equal to 0.7 r(0): not enough
+    EXPECT_EQ(t0_of({{60, std::nextafter(70.0, 100.0)}}), 60);
+    // From lag 73 (49 + 24) on, the first best needs 1.05 x 0.7 r(0).
+    EXPECT_EQ(t0_of({{73, 73.0}}), 49);
+    EXPECT_EQ(t0_of({{72, 73.0}}), 72);
 }
 
 TEST(PickT0Peak, LaterPeaksReplaceTheBestOnlyWhenClearlyStronger) {
     // Within 23 lags after the best, any larger value replaces it; an equal
     // one does not.
-    Correlation a;
-    a.peak(100, 80.0).peak(123, 80.0);
-    EXPECT_EQ(pick(a).t0, 100);
-    Correlation b;
-    b.peak(100, 80.0).peak(123, 80.5);
-    EXPECT_EQ(pick(b).t0, 123);
-
+    EXPECT_EQ(t0_of({{100, 80.0}, {123, 80.0}}), 100);
+    EXPECT_EQ(t0_of({{100, 80.0}, {123, 80.5}}), 123);
     // 24 lags or more after it, only more than 1.05 times the best value.
     const double exactly = 1.05 * 80.0;
-    Correlation c;
-    c.peak(100, 80.0).peak(124, exactly);
-    EXPECT_EQ(pick(c).t0, 100);
-    Correlation d;
-    d.peak(100, 80.0).peak(124, std::nextafter(exactly, 1000.0));
-    EXPECT_EQ(pick(d).t0, 124);
-    Correlation e;
-    e.peak(100, 80.0).peak(300, 83.0);  // 1.0375 x: an octave error is not taken
-    EXPECT_EQ(pick(e).t0, 100);
+    EXPECT_EQ(t0_of({{100, 80.0}, {124, exactly}}), 100);
+    EXPECT_EQ(t0_of({{100, 80.0}, {124, std::nextafter(exactly, 1000.0)}}), 124);
+    EXPECT_EQ(t0_of({{100, 80.0}, {300, 83.0}}), 100);  // 1.0375 x: an octave error is not taken
 }
 
 TEST(PickT0Peak, PeakTestIsNonStrictAndIgnoresLag512) {
-    Correlation a;  // a plateau: every lag of it is a peak, the first is best
-    a.peak(200, 90.0).peak(201, 90.0).peak(202, 90.0);
-    const Picked p = pick(a);
-    EXPECT_EQ(p.t0, 200);
-
-    Correlation b;  // r(512) only serves as the right neighbour of 511
-    b.peak(512, 95.0);
-    EXPECT_EQ(pick(b).t0, 49);
-    Correlation c;
-    c.peak(511, 95.0).peak(512, 95.0);
-    EXPECT_EQ(pick(c).t0, 511);
-    Correlation d;
-    d.peak(511, 95.0).peak(512, 96.0);
-    EXPECT_EQ(pick(d).t0, 49);
+    // A plateau: every lag of it is a peak, the first is best.
+    EXPECT_EQ(t0_of({{200, 90.0}, {201, 90.0}, {202, 90.0}}), 200);
+    // r(512) only serves as the right neighbour of 511.
+    EXPECT_EQ(t0_of({{512, 95.0}}), 49);
+    EXPECT_EQ(t0_of({{511, 95.0}, {512, 95.0}}), 511);
+    EXPECT_EQ(t0_of({{511, 95.0}, {512, 96.0}}), 49);
 }
 
 TEST(PickT0Peak, CandidatesAreStrongestFirstWithTiesInLagOrder) {
@@ -176,7 +155,7 @@ std::vector<double> pulses(int count, double height) {
 
 TEST(EstimateFrameT0, SilenceThresholdIsExclusiveAt163) {
     for (const double height : {163.0, -163.0}) {
-        ResampleJob job = analysis_test::make_job(pulses(4096, height), 1800);
+        ResampleJob job = test::make_job(pulses(4096, height), 1800);
         std::vector<std::int32_t> track(4096 / 256 + 2);
         T0CandidateTable table;
         const int frames = estimate_raw_frame_t0(job.samples.span(), 4096, 1800, track, table);
@@ -188,7 +167,7 @@ TEST(EstimateFrameT0, SilenceThresholdIsExclusiveAt163) {
             EXPECT_NE(table.frames[static_cast<std::size_t>(i)][0], 0) << i;
         }
     }
-    ResampleJob quiet = analysis_test::make_job(pulses(4096, 162.9), 1800);
+    ResampleJob quiet = test::make_job(pulses(4096, 162.9), 1800);
     std::vector<std::int32_t> track(4096 / 256 + 2);
     T0CandidateTable table;
     ASSERT_EQ(estimate_raw_frame_t0(quiet.samples.span(), 4096, 1800, track, table), 17);
@@ -204,7 +183,7 @@ TEST(EstimateFrameT0, FrameCount) {
     EXPECT_EQ(frame_count_for(257), 3);
     EXPECT_EQ(frame_count_for(44100), 174);
     for (const int n : {1, 256, 257}) {
-        ResampleJob job = analysis_test::make_job(std::vector<double>(static_cast<std::size_t>(n), 1000.0), 44100);
+        ResampleJob job = test::make_job(std::vector<double>(static_cast<std::size_t>(n), 1000.0), 44100);
         std::vector<std::int32_t> track(static_cast<std::size_t>(n / 256 + 2), -1);
         EXPECT_EQ(estimate_frame_t0(job.samples.span(), n, 44100, track), frame_count_for(n));
         for (int i = 0; i < frame_count_for(n); ++i) EXPECT_EQ(track[static_cast<std::size_t>(i)], 49);
@@ -213,8 +192,8 @@ TEST(EstimateFrameT0, FrameCount) {
 
 TEST(EstimateFrameT0, FindsThePeriodOfAVoicedSignal) {
     // Five harmonics of period 200 at 44100 Hz; 0.5 s.
-    const std::vector<double> x = analysis_test::harmonic_signal(22050, [](int) { return 200.0; });
-    ResampleJob job = analysis_test::make_job(x, 44100);
+    const std::vector<double> x = test::harmonic_signal(22050, [](int) { return 200.0; });
+    ResampleJob job = test::make_job(x, 44100);
     std::vector<std::int32_t> track(22050 / 256 + 2);
     const int frames = estimate_frame_t0(job.samples.span(), 22050, 44100, track);
     ASSERT_EQ(frames, 88);

@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <algorithm>
-#include <utility>
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "analysis_support.h"
 #include "driver/file_io.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
@@ -18,31 +17,11 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 using Marks = std::vector<std::int32_t>;
 
-void put16(Bytes& b, int v) {
-    b.push_back(static_cast<unsigned char>(v & 0xFF));
-    b.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
-}
-void put32(Bytes& b, std::int64_t v) {
-    const auto u = static_cast<std::uint32_t>(v);
-    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(u >> (8 * i)));
-}
-void put_double(Bytes& b, double v) {
-    std::uint64_t u = 0;
-    std::memcpy(&u, &v, sizeof u);
-    for (int i = 0; i < 8; ++i) b.push_back(static_cast<unsigned char>(u >> (8 * i)));
-}
-
 // A cache file: version, mean, count, then (position, period) pairs.
 Bytes pmk(int version, double mean, std::int64_t count, const std::vector<std::pair<int, int>>& entries) {
-    Bytes b;
-    put16(b, version);
-    put_double(b, mean);
-    put32(b, count);
-    for (const auto& [position, period] : entries) {
-        put32(b, position);
-        put32(b, period);
-    }
-    return b;
+    std::string b = test::le16(version) + test::float64_bytes(mean) + test::le32(count);
+    for (const auto& [position, period] : entries) b += test::le32(position) + test::le32(period);
+    return Bytes(b.begin(), b.end());
 }
 
 TEST(WritePitchMarkFile, WritesTheExactLayout) {
@@ -52,17 +31,17 @@ TEST(WritePitchMarkFile, WritesTheExactLayout) {
     ASSERT_EQ(write_pitch_mark_file(dir.file("a.pmk"), periods, positions, 4), 0);
     // Mean of the voiced periods 50, 200, 512; 49 is left out.
     const double mean = static_cast<double>(50 + 200 + 512) / 3;
-    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")),
+    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")),
               pmk(19, mean, 4, {{49, 49}, {99, 50}, {299, 200}, {811, 512}}));
-    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")).size(), 14u + 8u * 4u);
+    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")).size(), 14u + 8u * 4u);
 }
 
 TEST(WritePitchMarkFile, UnvoicedOnlyAndEmptySetsHaveMeanZero) {
     test::TempDir dir;
     ASSERT_EQ(write_pitch_mark_file(dir.file("a.pmk"), Marks{49, 49, 49}, Marks{0, 49, 98}, 2), 0);
-    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")), pmk(19, 0.0, 2, {{49, 49}, {98, 49}}));
+    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")), pmk(19, 0.0, 2, {{49, 49}, {98, 49}}));
     ASSERT_EQ(write_pitch_mark_file(dir.file("b.pmk"), Marks{49}, Marks{0}, 0), 0);
-    EXPECT_EQ(analysis_test::read_bytes(dir.file("b.pmk")), pmk(19, 0.0, 0, {}));
+    EXPECT_EQ(test::read_bytes(dir.file("b.pmk")), pmk(19, 0.0, 0, {}));
 }
 
 TEST(WritePitchMarkFile, RefusesInvalidMarksAfterTheVersion) {
@@ -79,10 +58,10 @@ TEST(WritePitchMarkFile, RefusesInvalidMarksAfterTheVersion) {
     };
     for (const Case& c : cases) {
         test::TempDir dir;
-        analysis_test::LogCapture log;
+        test::LogCapture log;
         EXPECT_EQ(write_pitch_mark_file(dir.file("a.pmk"), c.periods, c.positions, 2), -1);
         EXPECT_EQ(log.text(), c.message);
-        EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")), (Bytes{0x13, 0x00}));
+        EXPECT_EQ(test::read_bytes(dir.file("a.pmk")), (Bytes{0x13, 0x00}));
     }
     // The limits themselves pass: distance 49 and 512, periods 49 and 512.
     test::TempDir dir;
@@ -91,7 +70,7 @@ TEST(WritePitchMarkFile, RefusesInvalidMarksAfterTheVersion) {
 
 TEST(WritePitchMarkFile, ReportsAFileThatCannotBeCreated) {
     test::TempDir dir;
-    analysis_test::LogCapture log;
+    test::LogCapture log;
     EXPECT_EQ(write_pitch_mark_file(dir.file("missing/a.pmk"), Marks{49}, Marks{0}, 0), -1);
     EXPECT_EQ(log.text(), "エラー:pmkファイルの作成に失敗\n");
 }
@@ -105,11 +84,11 @@ struct ReadResult {
 
 ReadResult read_cache(const Bytes& bytes, int sample_count = 100000) {
     test::TempDir dir;
-    analysis_test::write_bytes(dir.file("a.pmk"), bytes);
+    test::write_bytes(dir.file("a.pmk"), bytes);
     ReadResult r{};
     r.job.sample_count = sample_count;
     r.job.marks.assign(3, PitchMarkEntry{7, 7});  // replaced
-    analysis_test::LogCapture log;
+    test::LogCapture log;
     FileHandle f = open_file(dir.file("a.pmk"), "rb");
     r.status = read_pitch_mark_file(f.get(), r.job);
     r.log = log.text();
@@ -184,7 +163,7 @@ TEST(PitchMarkCacheName, ReplacesTheLastDotOrBackslash) {
 
 // A job of a quarter second of voice, its input named voice.wav in `dir`.
 ResampleJob voice_job(const test::TempDir& dir, int count = 11025) {
-    ResampleJob job = analysis_test::make_job(analysis_test::harmonic_signal(count, [](int) { return 150.0; }), 44100);
+    ResampleJob job = test::make_job(test::harmonic_signal(count, [](int) { return 150.0; }), 44100);
     job.input_path = dir.file("voice.wav");
     return job;
 }
@@ -194,7 +173,7 @@ Bytes fresh_cache() {
     test::TempDir dir;
     ResampleJob job = voice_job(dir);
     EXPECT_EQ(create_pitch_mark_file(job, dir.file("fresh.pmk")), 0);
-    return analysis_test::read_bytes(dir.file("fresh.pmk"));
+    return test::read_bytes(dir.file("fresh.pmk"));
 }
 
 TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
@@ -212,12 +191,12 @@ TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
     for (const auto& [state, content] : states) {
         test::TempDir dir;
         ResampleJob job = voice_job(dir);
-        if (std::string(state) != "absent") analysis_test::write_bytes(dir.file("voice_wav.pmk"), content);
-        analysis_test::write_bytes(dir.file("voice.wav.pmk"), {1, 2, 3});  // older name: deleted
+        if (std::string(state) != "absent") test::write_bytes(dir.file("voice_wav.pmk"), content);
+        test::write_bytes(dir.file("voice.wav.pmk"), {1, 2, 3});  // older name: deleted
         FileHandle f = open_pitch_mark_cache(job, job.input_path, 0);
         ASSERT_TRUE(f) << state;
         EXPECT_EQ(std::ftell(f.get()), 0) << state;
-        EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), fresh) << state;
+        EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh) << state;
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"voice_wav.pmk"})) << state;
         ASSERT_EQ(read_pitch_mark_file(f.get(), job), 0) << state;
         EXPECT_EQ(job.marks.size(), (fresh.size() - 14) / 8 + 1);
@@ -231,20 +210,20 @@ TEST(OpenPitchMarkCache, ReusesACurrentCacheUnlessRIsGiven) {
         test::TempDir dir;
         ResampleJob job = voice_job(dir);
         const double sample = job.samples[100];
-        analysis_test::write_bytes(dir.file("voice_wav.pmk"), current);
+        test::write_bytes(dir.file("voice_wav.pmk"), current);
         FileHandle f = open_pitch_mark_cache(job, job.input_path, 0);
         ASSERT_TRUE(f);
         EXPECT_EQ(std::ftell(f.get()), 2);
-        EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), current);
+        EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), current);
         EXPECT_EQ(job.samples[100], sample);  // not analysed, so not filtered
     }
     {
         test::TempDir dir;
         ResampleJob job = voice_job(dir);
-        analysis_test::write_bytes(dir.file("voice_wav.pmk"), current);
+        test::write_bytes(dir.file("voice_wav.pmk"), current);
         FileHandle f = open_pitch_mark_cache(job, job.input_path, 1);
         ASSERT_TRUE(f);
-        EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), fresh);
+        EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh);
     }
 }
 
@@ -258,14 +237,14 @@ TEST(OpenPitchMarkCache, ANewCacheReplacesTheOldOneInOneStep) {
     test::TempDir dir;
     ResampleJob job = voice_job(dir);
     const Bytes stale = pmk(16, 100.0, 1, {{100, 150}});
-    analysis_test::write_bytes(dir.file("voice_wav.pmk"), stale);
+    test::write_bytes(dir.file("voice_wav.pmk"), stale);
     FileHandle reader = open_file(dir.file("voice_wav.pmk"), "rb");
     ASSERT_TRUE(reader);
     ASSERT_TRUE(open_pitch_mark_cache(job, job.input_path, 0));
     Bytes seen(stale.size() + 16);
     seen.resize(std::fread(seen.data(), 1, seen.size(), reader.get()));
     EXPECT_EQ(seen, stale);
-    EXPECT_EQ(analysis_test::read_bytes(dir.file("voice_wav.pmk")), fresh_cache());
+    EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh_cache());
 #endif
 }
 
@@ -274,8 +253,8 @@ TEST(OpenPitchMarkCache, AFailedAnalysisLeavesNoCache) {
     for (const bool stale : {false, true}) {
         test::TempDir dir;
         ResampleJob job = voice_job(dir, 40);
-        if (stale) analysis_test::write_bytes(dir.file("voice_wav.pmk"), pmk(16, 100.0, 0, {}));
-        analysis_test::LogCapture log;
+        if (stale) test::write_bytes(dir.file("voice_wav.pmk"), pmk(16, 100.0, 0, {}));
+        test::LogCapture log;
         EXPECT_FALSE(open_pitch_mark_cache(job, job.input_path, 0));
         EXPECT_EQ(log.text(), "エラー:音声パラメータの抽出に失敗\nエラー:パラメータ記録処理に失敗\n");
         EXPECT_TRUE(dir.entries().empty());
@@ -285,7 +264,7 @@ TEST(OpenPitchMarkCache, AFailedAnalysisLeavesNoCache) {
 TEST(OpenPitchMarkCache, RefusesAnInputNameWithoutDotOrBackslash) {
     test::TempDir dir;
     ResampleJob job = voice_job(dir);
-    analysis_test::LogCapture log;
+    test::LogCapture log;
     EXPECT_FALSE(open_pitch_mark_cache(job, "voice", 0));
     EXPECT_EQ(log.text(), "エラー:入力音声ファイル名が不正\n");
 }
@@ -293,9 +272,9 @@ TEST(OpenPitchMarkCache, RefusesAnInputNameWithoutDotOrBackslash) {
 TEST(InstallPitchMarkFile, KeepsACompleteCacheWhenTheRenameFails) {
     test::TempDir dir;
     const Bytes complete = pmk(19, 100.0, 2, {{49, 49}, {98, 49}});
-    analysis_test::write_bytes(dir.file("new.tmp"), complete);
+    test::write_bytes(dir.file("new.tmp"), complete);
     ASSERT_EQ(install_pitch_mark_file(dir.file("new.tmp"), dir.file("a.pmk")), 0);
-    EXPECT_EQ(analysis_test::read_bytes(dir.file("a.pmk")), complete);
+    EXPECT_EQ(test::read_bytes(dir.file("a.pmk")), complete);
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.pmk"}));
 
     // The rename fails (nothing to move); the complete cache in place is used.
@@ -304,12 +283,12 @@ TEST(InstallPitchMarkFile, KeepsACompleteCacheWhenTheRenameFails) {
     // A partial one does not count.
     Bytes partial = complete;
     partial.resize(20);
-    analysis_test::write_bytes(dir.file("a.pmk"), partial);
-    analysis_test::LogCapture log;
+    test::write_bytes(dir.file("a.pmk"), partial);
+    test::LogCapture log;
     EXPECT_EQ(install_pitch_mark_file(dir.file("gone.tmp"), dir.file("a.pmk")), -1);
     EXPECT_EQ(log.text(), "エラー:pmkファイルの作成に失敗\n");
     EXPECT_FALSE(is_complete_pitch_mark_file(dir.file("a.pmk")));
-    analysis_test::write_bytes(dir.file("a.pmk"), pmk(16, 0.0, 0, {}));
+    test::write_bytes(dir.file("a.pmk"), pmk(16, 0.0, 0, {}));
     EXPECT_FALSE(is_complete_pitch_mark_file(dir.file("a.pmk")));
 }
 

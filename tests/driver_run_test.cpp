@@ -239,15 +239,7 @@ protected:
 };
 
 // Half a second of a 200 Hz tone with a few harmonics, 16-bit at 44100 Hz.
-std::string voiced_tone() {
-    std::vector<int> values(22050);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const double phase = 6.283185307179586 * 200.0 * static_cast<double>(i) / 44100.0;
-        values[i] = static_cast<int>(6000.0 * std::sin(phase) + 3000.0 * std::sin(2 * phase) +
-                                     1500.0 * std::sin(3 * phase));
-    }
-    return test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16(values));
-}
+std::string voiced_tone() { return test::wav16(test::harmonic_signal(22050, [](int) { return 220.5; }), 44100); }
 
 const std::string ANALYSIS_PROGRESS =
     "pmkファイル作成開始\n基本周期の計算開始\nピッチ基本波の計算開始\npmkファイル作成完了\n";

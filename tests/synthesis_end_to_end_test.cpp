@@ -119,13 +119,7 @@ TEST_P(RenderedNotes, ComeOutAtTheirPitchAndLength) {
     test::TempDir dir;
     std::filesystem::copy_file(QERN_EXECUTABLE, dir.file("qern"));
 
-    ResampleJob voice;
-    voice.sample_rate = RATE;
-    const std::vector<double> samples = synthetic_voice(RATE * 13 / 10);
-    voice.samples = SampleBuffer::allocate(static_cast<int>(samples.size()));
-    voice.sample_count = voice.samples.count();
-    for (int i = 0; i < voice.sample_count; ++i) voice.samples[i] = samples[static_cast<std::size_t>(i)];
-    ASSERT_EQ(write_wav_file(dir.file("voice.wav"), voice), 0);
+    ASSERT_EQ(write_wav_file(dir.file("voice.wav"), test::make_job(synthetic_voice(RATE * 13 / 10), RATE)), 0);
 
     // input output note velocity flags left-blank length consonant
     // right-blank volume modulation tempo bend

@@ -5,15 +5,15 @@
 
 #include "driver/text_encoding.h"
 #include "synthesis/grain_engine.h"
-#include "synthesis_jobs.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
 
-using testing_support::impulses_at;
-using testing_support::make_job;
-using testing_support::nonzero_indices;
-using testing_support::regular_marks;
+using test::impulses_at;
+using test::make_job;
+using test::nonzero_indices;
+using test::regular_marks;
 
 constexpr double PI = 3.141592653589793;
 

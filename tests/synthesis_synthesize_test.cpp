@@ -9,15 +9,15 @@
 #include "driver/text_encoding.h"
 #include "synthesis/grain_engine.h"
 #include "synthesis/synthesize.h"
-#include "synthesis_jobs.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
 
-using testing_support::impulses_at;
-using testing_support::make_job;
-using testing_support::nonzero_indices;
-using testing_support::regular_marks;
+using test::impulses_at;
+using test::make_job;
+using test::nonzero_indices;
+using test::regular_marks;
 
 TEST(Synthesize, RequiredLengthZeroGivesTheTailOfSilence) {
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 3000, 100);

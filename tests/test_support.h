@@ -1,18 +1,23 @@
-// Helpers shared by the tests: temporary directories, whole files, WAV bytes
-// and running the built executable.
+// Helpers shared by the tests: temporary directories, whole files, WAV bytes,
+// running the built executable, a captured error log, jobs and synthetic
+// voice-like signals.
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "driver/error_log.h"
+#include "driver/resample_job.h"
 #include "driver/text_encoding.h"
 
 #ifdef _WIN32
@@ -129,6 +134,34 @@ inline std::string printed_text(std::string text) {
 #endif
 }
 
+inline std::vector<unsigned char> read_bytes(const std::string& path) {
+    const std::string s = read_file(path);
+    return std::vector<unsigned char>(s.begin(), s.end());
+}
+
+inline void write_bytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    write_file(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// Sends the error log of the scope to a file and hands back what was written.
+class LogCapture {
+public:
+    LogCapture() { open_error_log(dir_.file("log.txt")); }
+    ~LogCapture() { close_error_log(); }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    std::string text() {
+        close_error_log();
+        const std::string bytes = read_file(dir_.file("log.txt"));
+        open_error_log(dir_.file("log.txt"));  // further messages start afresh
+        // As UTF-8 with LF line ends on every platform.
+        return printed_text(bytes);
+    }
+
+private:
+    TempDir dir_;
+};
+
 // The executable's file name as the tests copy it.
 #ifdef _WIN32
 inline const std::string PROGRAM_FILE_NAME = "qern.exe";
@@ -224,9 +257,15 @@ inline ProcessResult run_process(const std::string& program, const std::vector<s
                                  const std::filesystem::path& directory) {
     const std::string out = (directory / "captured.stdout").string();
     const std::string err = (directory / "captured.stderr").string();
-    std::string command = "cd " + shell_quote(directory.string()) + " && " + shell_quote(program);
-    for (const auto& a : args) command += " " + shell_quote(a);
-    command += " >" + shell_quote(out) + " 2>" + shell_quote(err);
+    // Appended piece by piece: GCC 12 at -O3 warns (wrongly) about
+    // "literal" + std::string here.
+    std::string command = "cd ";
+    command += shell_quote(directory.string());
+    command += " && ";
+    command += shell_quote(program);
+    for (const auto& a : args) (command += ' ') += shell_quote(a);
+    (command += " >") += shell_quote(out);
+    (command += " 2>") += shell_quote(err);
     ProcessResult result;
     const int status = std::system(command.c_str());
     result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -237,5 +276,145 @@ inline ProcessResult run_process(const std::string& program, const std::vector<s
     return result;
 }
 #endif
+
+// ---- jobs and signals ------------------------------------------------------
+
+// A job holding `signal` as its input samples.
+inline ResampleJob make_job(const std::vector<double>& signal, int sample_rate) {
+    ResampleJob job;
+    job.sample_rate = sample_rate;
+    job.samples = SampleBuffer::allocate(static_cast<int>(signal.size()));
+    job.sample_count = job.samples.count();
+    for (int i = 0; i < job.sample_count; ++i) job.samples[i] = signal[static_cast<std::size_t>(i)];
+    return job;
+}
+
+// A voice-like periodic signal: five harmonics with falling amplitudes whose
+// fundamental period (in samples) at sample n is period(n); zero where the
+// period is 0.
+inline std::vector<double> harmonic_signal(int count, const std::function<double(int)>& period,
+                                           double amplitude = 8000.0) {
+    constexpr double two_pi = 6.283185307179586;
+    std::vector<double> x(static_cast<std::size_t>(count), 0.0);
+    double phase = 0.0;
+    for (int n = 0; n < count; ++n) {
+        const double p = period(n);
+        if (p <= 0.0) continue;
+        double v = 0.0;
+        for (int h = 1; h <= 5; ++h) v += std::sin(h * phase) / h;
+        x[static_cast<std::size_t>(n)] = amplitude * v;
+        phase = std::fmod(phase + two_pi / p, two_pi);
+    }
+    return x;
+}
+
+// A sung-vowel-like test signal: a pulse-shaped tone whose pitch glides
+// from `start_hz` to `end_hz`, a breathy (noise) stretch in its first fifth,
+// a short silence in the middle and a fade-out; values on the 16-bit scale.
+// `seed` varies the noise.
+inline std::vector<double> voice_signal(int count, int sample_rate, double start_hz, double end_hz,
+                                        unsigned seed = 1) {
+    constexpr double two_pi = 6.283185307179586;
+    std::vector<double> x(static_cast<std::size_t>(count), 0.0);
+    double phase = 0.0;
+    unsigned state = seed * 2654435761u + 12345u;
+    for (int n = 0; n < count; ++n) {
+        const double t = static_cast<double>(n) / count;
+        state = state * 1664525u + 1013904223u;
+        const double noise = (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 3000.0;
+        double v = 0.0;
+        if (t < 0.2) {
+            v = noise;  // a consonant-like stretch
+        } else if (t < 0.48 || t > 0.52) {
+            const double hz = start_hz + (end_hz - start_hz) * t;
+            for (int h = 1; h <= 8; ++h) v += std::sin(h * phase) / (h * 0.7 + 0.3);
+            v *= 5200.0 * std::min(1.0, (1.0 - t) * 8.0);
+            phase = std::fmod(phase + two_pi * hz / sample_rate, two_pi);
+        }
+        x[static_cast<std::size_t>(n)] = v;
+    }
+    return x;
+}
+
+// Samples rounded to 16-bit integers (clipped).
+inline std::vector<int> to_int16(const std::vector<double>& x) {
+    std::vector<int> v;
+    v.reserve(x.size());
+    for (const double s : x) v.push_back(static_cast<int>(std::lround(std::clamp(s, -32768.0, 32767.0))));
+    return v;
+}
+
+// A plain 16-bit mono WAV file of `x`.
+inline std::string wav16(const std::vector<double>& x, int sample_rate) {
+    return wav_file(fmt_body(1, 16, sample_rate), pcm16(to_int16(x)));
+}
+
+inline std::string le64(std::uint64_t v) {
+    std::string s;
+    for (int i = 0; i < 8; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    return s;
+}
+
+inline std::string float32_bytes(float value) {
+    std::uint32_t u = 0;
+    std::memcpy(&u, &value, sizeof u);
+    return le32(static_cast<std::int64_t>(u));
+}
+
+inline std::string float64_bytes(double value) {
+    std::uint64_t u = 0;
+    std::memcpy(&u, &value, sizeof u);
+    return le64(u);
+}
+
+// Hand-made jobs for the synthesis tests: input samples and pitch marks
+// written by the test itself.
+
+// A job at 44100 Hz holding `count` input samples from `sample_at`, the given
+// marks (the (0, 0) terminator is appended), target period 100, modulation 0,
+// volume 100, P 0 and no pitch bend.
+inline ResampleJob make_job(int count, const std::function<double(int)>& sample_at,
+                            std::vector<PitchMarkEntry> marks, double mean_period) {
+    std::vector<double> signal(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) signal[static_cast<std::size_t>(i)] = sample_at(i);
+    ResampleJob job = make_job(signal, 44100);
+    marks.push_back(PitchMarkEntry{0, 0});
+    job.marks = std::move(marks);
+    job.mean_period = mean_period;
+    job.target_period = 100.0;
+    job.volume = 100;
+    job.flag_P = 0;
+    return job;
+}
+
+// Marks every `period` samples from `first` while below `end`, all of that period.
+inline std::vector<PitchMarkEntry> regular_marks(int first, int end, int period) {
+    std::vector<PitchMarkEntry> marks;
+    for (int m = first; m < end; m += period) marks.push_back(PitchMarkEntry{m, period});
+    return marks;
+}
+
+// 1.0 at every mark position, 0 elsewhere: with g = 0 each grain is a unit
+// impulse at its centre, so the output shows where grains were laid.
+inline std::function<double(int)> impulses_at(const std::vector<PitchMarkEntry>& marks) {
+    std::vector<int> positions;
+    for (const PitchMarkEntry& e : marks) positions.push_back(e.position);
+    return [positions](int i) {
+        for (int p : positions) {
+            if (p == i) return 1.0;
+        }
+        return 0.0;
+    };
+}
+
+// Indices of the non-zero samples of [begin, end).
+inline std::vector<int> nonzero_indices(const SampleBuffer& b, int begin, int end) {
+    std::vector<int> out;
+    const double* x = b.data();
+    for (int i = begin; i < end; ++i) {
+        if (x[i] != 0.0) out.push_back(i);
+    }
+    return out;
+}
 
 }  // namespace qern::test

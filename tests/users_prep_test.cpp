@@ -12,7 +12,7 @@
 #include "driver/error_log.h"
 #include "driver/run.h"
 #include "tools/voicebank_prep.h"
-#include "users_support.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {

@@ -11,7 +11,7 @@
 #include "driver/error_log.h"
 #include "driver/run.h"
 #include "wav/wav_reader.h"
-#include "users_support.h"
+#include "test_support.h"
 
 namespace qern {
 namespace {
