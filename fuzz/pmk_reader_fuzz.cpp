@@ -4,6 +4,7 @@
 
 #include "analysis/pitch_mark_file.h"
 #include "fuzz_support.h"
+#include "wav/sample_buffer.h"
 
 using namespace qern;
 
@@ -32,11 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "no more entries than the file holds");
     const PitchMarkEntry last = job.marks.back();
     fuzz::check(last.position == 0 && last.period == 0, "marks end with (0, 0)");
-    // Periods are checked; positions are not (synthesis reads silence
-    // wherever a grain leaves the input, see the synthesis target).
     for (std::size_t k = 0; k + 1 < job.marks.size(); ++k) {
         const PitchMarkEntry e = job.marks[k];
         fuzz::check(e.period >= 49 && e.period <= 511, "period within 49..511");
+        const std::int64_t from = static_cast<std::int64_t>(e.position) - e.period;
+        const std::int64_t to = static_cast<std::int64_t>(e.position) + e.period;
+        fuzz::check(from >= -SAMPLE_MARGIN && to <= job.sample_count + SAMPLE_MARGIN,
+                    "grain source inside the samples and their margins");
     }
     return 0;
 }
