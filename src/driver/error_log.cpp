@@ -46,6 +46,20 @@ struct MessageCaptureAccess {
     static std::string& output(MessageCapture& c) { return c.output_; }
 };
 
+namespace {
+
+enum class Channel { Messages, Output };
+
+// Hands a finished text to the calling thread's capture, if it has one.
+bool captured(Channel channel, const std::string& text) {
+    if (!t_capture) return false;
+    (channel == Channel::Messages ? MessageCaptureAccess::messages(*t_capture)
+                                  : MessageCaptureAccess::output(*t_capture)) += text;
+    return true;
+}
+
+}  // namespace
+
 MessageCapture::MessageCapture() : outer_(t_capture) { t_capture = this; }
 
 MessageCapture::~MessageCapture() { t_capture = outer_; }
@@ -92,10 +106,7 @@ void log_error(const char* format, ...) {
     va_start(args, format);
     const std::string text = format_text(format, args);
     va_end(args);
-    if (t_capture) {
-        MessageCaptureAccess::messages(*t_capture) += text;
-        return;
-    }
+    if (captured(Channel::Messages, text)) return;
     g_log.messages += text;
     write_text(g_log.file ? g_log.file.get() : stderr, text);
 }
@@ -105,18 +116,12 @@ void log_warning(const char* format, ...) {
     va_start(args, format);
     const std::string text = format_text(format, args);
     va_end(args);
-    if (t_capture) {
-        MessageCaptureAccess::messages(*t_capture) += text;
-        return;
-    }
+    if (captured(Channel::Messages, text)) return;
     write_text(stderr, text);
 }
 
 void print_progress(const char* text) {
-    if (t_capture) {
-        MessageCaptureAccess::output(*t_capture) += text;
-        return;
-    }
+    if (captured(Channel::Output, text)) return;
     write_text(stdout, text);
 }
 
@@ -125,18 +130,12 @@ void print_formatted(const char* format, ...) {
     va_start(args, format);
     const std::string text = format_text(format, args);
     va_end(args);
-    if (t_capture) {
-        MessageCaptureAccess::output(*t_capture) += text;
-        return;
-    }
+    if (captured(Channel::Output, text)) return;
     write_text(stdout, text);
 }
 
 void print_error_text(const char* text) {
-    if (t_capture) {
-        MessageCaptureAccess::messages(*t_capture) += text;
-        return;
-    }
+    if (captured(Channel::Messages, text)) return;
     write_text(stderr, text);
 }
 
