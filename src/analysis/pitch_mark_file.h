@@ -35,7 +35,7 @@ int read_pitch_mark_file(std::FILE* stream, ResampleJob& job);
 // ("voice.wav" gives "voice_wav.pmk"). Empty when there is neither.
 std::string pitch_mark_cache_name(const std::string& input_path);
 
-// Analyses the job's input (its samples are high-passed in place) and puts a
+// Analyses the job's input (its samples stay as read) and puts a
 // complete cache file at `cache_path`: written beside it under a temporary
 // name and renamed into place. Returns 0, or -1 after logging.
 int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path);

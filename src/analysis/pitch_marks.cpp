@@ -261,7 +261,14 @@ int place_pitch_marks(ResampleJob& job, std::span<const std::int32_t> frame_peri
 
     SampleBuffer wave_buffer = SampleBuffer::allocate(count);
     if (wave_buffer.empty()) return 0;
-    const SampleSpan samples = job.samples.span();
+    // The marks are placed on a high-passed copy: the job's samples stay as
+    // read, so a note sounds the same whether its cache was made in this run
+    // or an earlier one.
+    SampleBuffer filtered_buffer = SampleBuffer::allocate(count);
+    if (filtered_buffer.empty()) return 0;
+    const SampleSpan samples = filtered_buffer.span();
+    const SampleSpan input = job.samples.span();
+    std::copy(input.origin + input.begin, input.origin + input.end, samples.origin + samples.begin);
     fft_filter_signal(samples, count, job.sample_rate);
 
     print_progress("ピッチ基本波の計算開始\n");

@@ -66,8 +66,8 @@ int find_mark_shift(const MarkSources& sources, int crossing, int run_start);
 int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
                     const PitchMarkArrays& marks, int last_mark);
 
-// Places all marks of the job's input: high-passes job.samples in place
-// first, then marks every voiced run of `frame_periods` (M entries) and the
+// Places all marks of the job's input: high-passes a copy of job.samples
+// (which stay as they are), then marks every voiced run of `frame_periods` (M entries) and the
 // gaps between them. marks.positions[0] is set to 0; marks.periods[0] is the
 // caller's start entry. Returns the index of the last mark, or 0 on failure.
 int place_pitch_marks(ResampleJob& job, std::span<const std::int32_t> frame_periods,
