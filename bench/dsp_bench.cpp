@@ -10,7 +10,7 @@
 #include "dsp/fft.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace qern {
 namespace {
@@ -56,7 +56,7 @@ void BM_FftFilterBlock(benchmark::State& state) {
     auto block = std::make_unique<std::array<double, FFT_SIZE>>();
     for (auto _ : state) {
         std::copy(signal.data(), signal.data() + FFT_SIZE, block->begin());
-        fft_filter_block(*block, *spectrum, table.get());
+        fft_filter_block(*block, *spectrum, *table);
         benchmark::DoNotOptimize(block->data());
     }
 }

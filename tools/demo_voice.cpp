@@ -4,7 +4,6 @@
 #include <cmath>
 #include <random>
 
-#include "driver/resample_job.h"
 #include "wav/wav_writer.h"
 
 namespace qern::demo {
@@ -112,15 +111,12 @@ std::vector<double> make_voice() {
 }
 
 bool write_wav(const std::string& path, const std::vector<double>& samples) {
-    ResampleJob job;
-    job.sample_rate = RATE;
-    job.samples = SampleBuffer::allocate(static_cast<int>(samples.size()));
-    if (job.samples.empty()) return false;
-    job.sample_count = job.samples.count();
-    for (int i = 0; i < job.sample_count; ++i) {
-        job.samples[i] = std::clamp(samples[static_cast<std::size_t>(i)], -32768.0, 32767.0);
+    SampleBuffer buffer = SampleBuffer::allocate(static_cast<int>(samples.size()));
+    if (buffer.empty()) return false;
+    for (int i = 0; i < buffer.count(); ++i) {
+        buffer[i] = std::clamp(samples[static_cast<std::size_t>(i)], -32768.0, 32767.0);
     }
-    return write_wav_file(path, job) == 0;
+    return write_wav_file(path, buffer, RATE) == 0;
 }
 
 }  // namespace qern::demo

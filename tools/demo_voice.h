@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "dsp/sinc.h"
+
 namespace qern::demo {
 
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
 constexpr int RATE = 44100;
 
 // Where things lie in the voice sample, in ms: what an oto.ini line would say.

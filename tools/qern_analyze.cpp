@@ -14,12 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/frame_t0.h"
 #include "analysis/pitch_mark_file.h"
-#include "analysis/pitch_marks.h"
-#include "analysis/t0_correction.h"
-#include "driver/file_io.h"
-#include "driver/resample_job.h"
+#include "analysis/sample_analysis.h"
+#include "base/file_io.h"
 #include "wav/wav_reader.h"
 
 namespace {
@@ -33,58 +30,50 @@ bool write_track(const std::string& path, std::span<const std::int32_t> track) {
     return std::fclose(f.release()) == 0;
 }
 
-bool write_marks(const std::string& path, const PitchMarkArrays& marks, int last) {
+bool write_marks(const std::string& path, const AnalysisTrace& trace) {
     FileHandle f = open_file(path, "w");
     if (!f) return false;
-    std::fprintf(f.get(), "# entry0 %d %d\n", static_cast<int>(marks.positions[0]),
-                 static_cast<int>(marks.periods[0]));
-    for (int i = 1; i <= last; ++i) {
-        std::fprintf(f.get(), "%d %d\n", static_cast<int>(marks.positions[i]),
-                     static_cast<int>(marks.periods[i]));
+    std::fprintf(f.get(), "# entry0 %d %d\n", static_cast<int>(trace.mark_positions[0]),
+                 static_cast<int>(trace.mark_periods[0]));
+    for (std::size_t i = 1; i < trace.mark_positions.size(); ++i) {
+        std::fprintf(f.get(), "%d %d\n", static_cast<int>(trace.mark_positions[i]),
+                     static_cast<int>(trace.mark_periods[i]));
     }
     return std::fclose(f.release()) == 0;
 }
 
-int run(const std::string& input, const std::string& out_dir) {
-    ResampleJob job;
-    if (read_wav_file(input, job) != 0) {
-        std::fprintf(stderr, "cannot read %s\n", input.c_str());
+int run(const std::string& input_path, const std::string& out_dir) {
+    DecodedInput input;
+    if (read_wav_file(input_path, input) != 0) {
+        std::fprintf(stderr, "cannot read %s\n", input_path.c_str());
         return 1;
     }
-    const int count = job.sample_count;
+    const int count = input.samples.count();
     const auto started = std::chrono::steady_clock::now();
-
-    std::vector<std::int32_t> frame_periods(static_cast<std::size_t>(count / FRAME_HOP + 2));
-    T0CandidateTable candidates;
-    const int frames = estimate_raw_frame_t0(job.samples.span(), count, job.sample_rate,
-                                             frame_periods, candidates);
-    if (frames == 0) {
+    AnalysisResult result;
+    AnalysisTrace trace;
+    const int analysed = analyse_sample(input, result, &trace);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (trace.raw_frame_periods.empty()) {
         std::fprintf(stderr, "frame T0 estimation failed\n");
         return 1;
     }
-    const std::span<std::int32_t> track(frame_periods.data(), static_cast<std::size_t>(frames));
-    const std::vector<std::int32_t> raw(track.begin(), track.end());
-    correct_t0_track(track, candidates);
-
-    const std::size_t capacity = static_cast<std::size_t>(mark_capacity_for(count));
-    std::vector<std::int32_t> periods(capacity), positions(capacity);
-    const PitchMarkArrays marks{periods, positions};
-    periods[0] = UNVOICED_T0;
-    positions[0] = 0;
-    const int last = place_pitch_marks(job, track, marks);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const int last = static_cast<int>(result.marks.size());
     std::fprintf(stderr, "%s: %d samples at %d Hz (%.3f s), %d frames, %d marks, %.3f s analysis\n",
-                 input.c_str(), count, job.sample_rate,
-                 static_cast<double>(count) / job.sample_rate, frames, last, seconds);
+                 input_path.c_str(), count, input.sample_rate,
+                 static_cast<double>(count) / input.sample_rate,
+                 static_cast<int>(trace.frame_periods.size()), last, seconds);
 
-    bool ok = write_track(out_dir + "/t0_raw.txt", raw) && write_track(out_dir + "/t0.txt", track);
-    if (last == 0) {
+    bool ok = write_track(out_dir + "/t0_raw.txt", trace.raw_frame_periods) &&
+              write_track(out_dir + "/t0.txt", trace.frame_periods);
+    if (analysed != 0) {
         std::fprintf(stderr, "pitch-mark placement failed\n");
         return 1;
     }
-    ok = ok && write_marks(out_dir + "/marks.txt", marks, last);
-    ok = ok && write_pitch_mark_file(out_dir + "/in_wav.pmk", periods, positions, last) == 0;
+    ok = ok && write_marks(out_dir + "/marks.txt", trace);
+    ok = ok && write_pitch_mark_file(out_dir + "/in_wav.pmk", trace.mark_periods,
+                                     trace.mark_positions, last) == 0;
     return ok ? 0 : 1;
 }
 

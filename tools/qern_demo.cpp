@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "demo_voice.h"
-#include "driver/resample_job.h"
 #include "wav/wav_reader.h"
 
 #ifndef QERN_EXECUTABLE
@@ -30,6 +29,7 @@
 namespace {
 
 using namespace qern::demo;
+using qern::TWO_PI;
 
 // --- the phrase ------------------------------------------------------------------
 
@@ -130,6 +130,83 @@ std::string number(double value) {
     return text;
 }
 
+std::string shell_command(const std::string& program, const std::vector<std::string>& args) {
+    std::string command = quoted(program);
+    for (const std::string& a : args) {
+        command += ' ';
+        command += quoted(a);
+    }
+    return command;
+}
+
+// Where the notes lie in the phrase, in ms. The output of note i starts its
+// preutterance before its beat and lasts up to the start of the next note's
+// output plus that note's overlap; preutterance and overlap scale with the
+// velocity, as a host scales them.
+struct PhraseTiming {
+    std::vector<double> beat_ms = std::vector<double>(NOTE_COUNT + 1, 0.0);
+    std::vector<double> pre_ms = std::vector<double>(NOTE_COUNT + 1, 0.0);
+    std::vector<double> overlap_ms = std::vector<double>(NOTE_COUNT + 1, 0.0);
+
+    double start_ms(int i) const { return beat_ms[i] - pre_ms[i]; }
+    double end_ms(int i) const {
+        return i + 1 < NOTE_COUNT ? beat_ms[i + 1] - pre_ms[i + 1] + overlap_ms[i + 1] : beat_ms[i + 1] + 150.0;
+    }
+    // The requested length of note i, in whole 10 ms.
+    double length_ms(int i) const { return std::ceil((end_ms(i) - start_ms(i)) / 10.0) * 10.0; }
+};
+
+PhraseTiming phrase_timing() {
+    constexpr double LEAD_IN_MS = 300.0;
+    PhraseTiming timing;
+    for (int i = 0; i < NOTE_COUNT; ++i) {
+        timing.beat_ms[i + 1] = timing.beat_ms[i] + PHRASE[i].beats * BEAT_MS;
+        const double vf = velocity_factor(PHRASE[i].velocity);
+        timing.pre_ms[i] = VOICE_PREUTTERANCE_MS * vf;
+        timing.overlap_ms[i] = VOICE_OVERLAP_MS * vf;
+    }
+    for (double& b : timing.beat_ms) b += LEAD_IN_MS;
+    return timing;
+}
+
+// Runs qern for note i of the phrase, as a host calls it. Returns false when
+// the run fails.
+bool render_note(const std::string& qern, const std::string& voice_path, const std::string& note_path,
+                 int i, const PhraseTiming& timing) {
+    const Note& n = PHRASE[i];
+    const double length_ms = timing.length_ms(i);
+    const int spacing = static_cast<int>(RATE * 60.0 / (TEMPO * 96));
+    const double spacing_ms = spacing * 1000.0 / RATE;
+    const std::string bend = encode_bend(bend_points(i, timing.pre_ms[i], length_ms, spacing_ms));
+    const std::vector<std::string> args = {
+        voice_path, note_path, n.name, std::to_string(n.velocity), n.flags,
+        number(VOICE_OFFSET_MS), number(length_ms), number(VOICE_CONSONANT_MS),
+        number(-VOICE_USED_MS), std::to_string(n.volume), std::to_string(n.modulation),
+        std::string("!").append(number(TEMPO)), bend};
+    std::printf("+ qern %s %s %s %d \"%s\" ... (%.0f ms)\n", voice_path.c_str(), note_path.c_str(), n.name,
+                n.velocity, n.flags, length_ms);
+    std::fflush(stdout);
+    return std::system(shell_command(qern, args).c_str()) == 0;
+}
+
+// Adds the rendered note i into `phrase`, faded in over its overlap and out
+// over the next note's. Returns false when the note cannot be read.
+bool mix_note(const std::string& note_path, int i, const PhraseTiming& timing, std::vector<double>& phrase) {
+    qern::DecodedInput rendered;
+    if (qern::read_wav_file(note_path, rendered) != 0) return false;
+    const int start = static_cast<int>(timing.start_ms(i) * RATE / 1000.0);
+    const int used = static_cast<int>(timing.length_ms(i) * RATE / 1000.0);
+    const double fade_in = std::max(5.0, i > 0 ? timing.overlap_ms[i] : 5.0) * RATE / 1000.0;
+    const double fade_out = (i + 1 < NOTE_COUNT ? timing.overlap_ms[i + 1] : 120.0) * RATE / 1000.0;
+    for (int k = 0; k < used && k < rendered.samples.count(); ++k) {
+        const std::size_t at = static_cast<std::size_t>(start + k);
+        if (at >= phrase.size()) break;
+        const double gain = std::min({1.0, k / fade_in, (used - k) / fade_out});
+        phrase[at] += gain * rendered.samples[k];
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,66 +225,19 @@ int main(int argc, char** argv) {
     fs::remove(out_dir / "sa_wav.pmk", error);
     std::printf("voice sample: %s\n", voice_path.c_str());
 
-    const int spacing = static_cast<int>(RATE * 60.0 / (TEMPO * 96));
-    const double spacing_ms = spacing * 1000.0 / RATE;
-
-    // Output of note i starts its preutterance before the beat; it lasts up
-    // to the start of the next note's output plus that note's overlap.
-    std::vector<double> beat_ms(NOTE_COUNT + 1, 0.0), pre_ms(NOTE_COUNT + 1, 0.0), overlap_ms(NOTE_COUNT + 1, 0.0);
-    const double lead_in_ms = 300.0;
+    const PhraseTiming timing = phrase_timing();
+    std::vector<double> phrase(static_cast<std::size_t>((timing.beat_ms[NOTE_COUNT] + 800.0) * RATE / 1000.0), 0.0);
     for (int i = 0; i < NOTE_COUNT; ++i) {
-        beat_ms[i + 1] = beat_ms[i] + PHRASE[i].beats * BEAT_MS;
-        const double vf = velocity_factor(PHRASE[i].velocity);
-        pre_ms[i] = VOICE_PREUTTERANCE_MS * vf;
-        overlap_ms[i] = VOICE_OVERLAP_MS * vf;
-    }
-    for (double& b : beat_ms) b += lead_in_ms;
-
-    std::vector<double> phrase(static_cast<std::size_t>((beat_ms[NOTE_COUNT] + 800.0) * RATE / 1000.0), 0.0);
-    for (int i = 0; i < NOTE_COUNT; ++i) {
-        const Note& n = PHRASE[i];
-        const double start_ms = beat_ms[i] - pre_ms[i];
-        const double end_ms = i + 1 < NOTE_COUNT ? beat_ms[i + 1] - pre_ms[i + 1] + overlap_ms[i + 1]
-                                                 : beat_ms[i + 1] + 150.0;
-        const double length_ms = std::ceil((end_ms - start_ms) / 10.0) * 10.0;
-        const std::string bend = encode_bend(bend_points(i, pre_ms[i], length_ms, spacing_ms));
         char note_name[32];
         std::snprintf(note_name, sizeof note_name, "note_%d.wav", i + 1);
         const std::string note_path = (out_dir / note_name).string();
-
-        const std::vector<std::string> args = {
-            voice_path, note_path, n.name, std::to_string(n.velocity), n.flags,
-            number(VOICE_OFFSET_MS), number(length_ms), number(VOICE_CONSONANT_MS),
-            number(-VOICE_USED_MS), std::to_string(n.volume), std::to_string(n.modulation),
-            std::string("!").append(number(TEMPO)), bend};
-        std::string command = quoted(qern);
-        for (const std::string& a : args) {
-            command += ' ';
-            command += quoted(a);
-        }
-        std::printf("+ qern %s %s %s %d \"%s\" ... (%.0f ms)\n", voice_path.c_str(), note_path.c_str(), n.name,
-                    n.velocity, n.flags, length_ms);
-        std::fflush(stdout);
-        if (std::system(command.c_str()) != 0) {
+        if (!render_note(qern, voice_path, note_path, i, timing)) {
             std::fprintf(stderr, "qern-demo: qern failed for note %d\n", i + 1);
             return 1;
         }
-
-        qern::ResampleJob rendered;
-        if (qern::read_wav_file(note_path, rendered) != 0) {
+        if (!mix_note(note_path, i, timing, phrase)) {
             std::fprintf(stderr, "qern-demo: qern wrote no note %d\n", i + 1);
             return 1;
-        }
-        // Fade in over this note's overlap, out over the next one's.
-        const int start = static_cast<int>(start_ms * RATE / 1000.0);
-        const int used = static_cast<int>(length_ms * RATE / 1000.0);
-        const double fade_in = std::max(5.0, i > 0 ? overlap_ms[i] : 5.0) * RATE / 1000.0;
-        const double fade_out = (i + 1 < NOTE_COUNT ? overlap_ms[i + 1] : 120.0) * RATE / 1000.0;
-        for (int k = 0; k < used && k < rendered.sample_count; ++k) {
-            const std::size_t at = static_cast<std::size_t>(start + k);
-            if (at >= phrase.size()) break;
-            const double gain = std::min({1.0, k / fade_in, (used - k) / fade_out});
-            phrase[at] += gain * rendered.samples[k];
         }
     }
 

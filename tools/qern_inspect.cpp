@@ -12,10 +12,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "driver/error_log.h"
-#include "tools/utf8_main.h"
-#include "driver/file_io.h"
+#include "analysis/frame_t0.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
 #include "tools/sample_inspection.h"
+#include "tools/utf8_main.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ int run(const InspectCommand& command) {
         return 1;
     }
     int voiced = 0;
-    for (const PitchMarkEntry& m : inspection.marks) voiced += m.period >= 50 ? 1 : 0;
+    for (const PitchMarkEntry& m : inspection.marks) voiced += m.period >= MIN_VOICED_PERIOD ? 1 : 0;
     print_formatted("%s: %d pitch marks (%d voiced), mean period %.1f samples\n", command.output.c_str(),
                     static_cast<int>(inspection.marks.size()), voiced, inspection.mean_period);
     return 0;

@@ -30,7 +30,7 @@
 #define QERN_FILENO fileno
 #endif
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "tools/utf8_main.h"
 #include "tools/voicebank_prep.h"
 

@@ -8,16 +8,13 @@
 #include <span>
 
 #include "analysis/frame_t0.h"
-#include "analysis/pitch_marks.h"
-#include "analysis/t0_correction.h"
-#include "driver/error_log.h"
+#include "analysis/sample_analysis.h"
+#include "base/error_log.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
 
 namespace {
-
-constexpr int MIN_VOICED_PERIOD = 50;
 
 // Reads one number field; an empty field is 0.
 bool parse_field(const std::string& field, double& value) {
@@ -334,48 +331,18 @@ bool parse_oto_regions(const std::string& text, OtoRegions& regions, std::string
 }
 
 int inspect_sample(const std::string& path, SampleInspection& inspection) {
-    ResampleJob job;
-    if (read_wav_file(path, job) != 0) return -1;
-    const int count = job.sample_count;
-    inspection.sample_rate = job.sample_rate;
-    inspection.samples.assign(job.samples.data(), job.samples.data() + count);
+    DecodedInput input;
+    if (read_wav_file(path, input) != 0) return -1;
+    inspection.sample_rate = input.sample_rate;
+    inspection.samples.assign(input.samples.data(), input.samples.data() + input.samples.count());
 
-    // The steps of the .pmk creation, keeping the track before correction.
-    std::vector<std::int32_t> frame_periods(static_cast<std::size_t>(count / FRAME_HOP + 2));
-    T0CandidateTable candidates;
-    const int frames = estimate_raw_frame_t0(job.samples.span(), count, job.sample_rate,
-                                             frame_periods, candidates);
-    if (frames == 0) {
-        log_error("%s基本周期の計算に失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-    const std::span<std::int32_t> track(frame_periods.data(), static_cast<std::size_t>(frames));
-    inspection.raw_frame_periods.assign(track.begin(), track.end());
-    correct_t0_track(track, candidates);
-    inspection.frame_periods.assign(track.begin(), track.end());
-
-    const std::size_t capacity = static_cast<std::size_t>(mark_capacity_for(count));
-    std::vector<std::int32_t> periods(capacity);
-    std::vector<std::int32_t> positions(capacity);
-    periods[0] = UNVOICED_T0;
-    positions[0] = 0;
-    const int last = place_pitch_marks(job, track, PitchMarkArrays{periods, positions});
-    if (last == 0) {
-        log_error("%s音声パラメータの抽出に失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-    inspection.marks.clear();
-    std::int64_t voiced_sum = 0;
-    int voiced_count = 0;
-    for (int i = 1; i <= last; ++i) {
-        inspection.marks.push_back(PitchMarkEntry{positions[static_cast<std::size_t>(i)],
-                                                  periods[static_cast<std::size_t>(i)]});
-        if (periods[static_cast<std::size_t>(i)] >= MIN_VOICED_PERIOD) {
-            voiced_sum += periods[static_cast<std::size_t>(i)];
-            ++voiced_count;
-        }
-    }
-    inspection.mean_period = voiced_count == 0 ? 0.0 : static_cast<double>(voiced_sum) / voiced_count;
+    AnalysisResult result;
+    AnalysisTrace trace;
+    if (analyse_sample(input, result, &trace) != 0) return -1;
+    inspection.raw_frame_periods = std::move(trace.raw_frame_periods);
+    inspection.frame_periods = std::move(trace.frame_periods);
+    inspection.marks = std::move(result.marks);
+    inspection.mean_period = result.mean_period;
     return 0;
 }
 
@@ -389,7 +356,7 @@ std::string render_inspection_svg(const SampleInspection& in, const InspectionPi
     at.span = span;
     const double rate = std::max(in.sample_rate, 1);
     at.min_hz = rate / T0_MAX_LAG;
-    at.max_hz = rate / T0_MIN_LAG;
+    at.max_hz = rate / MIN_VOICED_PERIOD;
 
     int voiced_frames = 0;
     int changed_frames = 0;

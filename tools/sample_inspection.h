@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/resample_job.h"
+#include "analysis/pitch_marks.h"
 
 namespace qern {
 
@@ -41,7 +41,8 @@ struct SampleInspection {
 };
 
 // Reads the WAV file at `path` (UTF-8) and analyses it as the .pmk creation
-// does, without writing any file. Returns 0, or -1 after logging.
+// does (analyse_sample), without writing any file. Returns 0, or -1 after
+// logging.
 int inspect_sample(const std::string& path, SampleInspection& inspection);
 
 struct InspectionPicture {

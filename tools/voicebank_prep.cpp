@@ -10,9 +10,8 @@
 #include <thread>
 
 #include "analysis/pitch_mark_file.h"
-#include "driver/error_log.h"
-#include "driver/file_io.h"
-#include "driver/resample_job.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
@@ -74,12 +73,12 @@ PrepResult prepare_pitch_mark_cache(const std::string& input_path, bool redo) {
         result.outcome = PrepOutcome::SKIPPED;
         return result;
     }
-    ResampleJob job;
-    if (read_wav_file(input_path, job) != 0) {
+    DecodedInput input;
+    if (read_wav_file(input_path, input) != 0) {
         result.messages = capture.messages();
         return result;
     }
-    const FileHandle cache = open_pitch_mark_cache(job, input_path, redo ? 1 : 0);
+    const FileHandle cache = open_pitch_mark_cache(input, input_path, redo ? 1 : 0);
     if (!cache) {
         log_error("%spmkファイルの取得に失敗\n", ERROR_PREFIX);
         result.messages = capture.messages();

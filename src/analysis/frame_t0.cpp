@@ -3,8 +3,7 @@
 #include <cstdlib>
 
 #include "analysis/t0_correction.h"
-#include "driver/error_log.h"
-#include "driver/resample_job.h"
+#include "base/error_log.h"
 #include "dsp/kernels.h"
 
 namespace qern {
@@ -41,7 +40,7 @@ int pick_t0_peak(std::span<double> r, std::span<std::int32_t, T0_CANDIDATE_COUNT
     // descending order of value.
     std::array<Place, T0_CANDIDATE_COUNT + 1> places{};
 
-    for (int lag = T0_MIN_LAG; lag < T0_MAX_LAG; ++lag) {
+    for (int lag = MIN_VOICED_PERIOD; lag < T0_MAX_LAG; ++lag) {
         if (!(r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1])) continue;
 
         if (lag < best_lag + NEIGHBOUR_LAGS) {
@@ -94,16 +93,16 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
     const SampleSpan copy = lowpassed.span();
     if (fir_lowpass(samples, sample_count, copy, T0_LOWPASS_HZ / sample_rate) != 0) return 0;
 
-    std::array<double, T0_WINDOW> frame{};
-    std::array<double, T0_WINDOW> correlation{};
-    const SampleSpan frame_view{frame.data(), 0, T0_WINDOW};
-    const SampleSpan correlation_view{correlation.data(), 0, T0_WINDOW};
+    std::array<double, AUTOCORRELATION_FRAME> frame{};
+    std::array<double, AUTOCORRELATION_FRAME> correlation{};
+    const SampleSpan frame_view{frame.data(), 0, AUTOCORRELATION_FRAME};
+    const SampleSpan correlation_view{correlation.data(), 0, AUTOCORRELATION_FRAME};
 
     for (int i = 0; i < frames; ++i) {
-        const int window_start = i * FRAME_HOP - T0_WINDOW / 2;
-        copy_samples(frame_view, T0_WINDOW, copy, window_start);
+        const int window_start = i * FRAME_HOP - AUTOCORRELATION_FRAME / 2;
+        copy_samples(frame_view, AUTOCORRELATION_FRAME, copy, window_start);
 
-        const int loudest = find_extreme(0, 0, frame_view, T0_WINDOW);
+        const int loudest = find_extreme(0, 0, frame_view, AUTOCORRELATION_FRAME);
         const double peak = frame[static_cast<std::size_t>(loudest)];
         if (peak > -SILENCE_LEVEL && peak < SILENCE_LEVEL) {
             frame_periods[i] = UNVOICED_T0;
@@ -115,7 +114,7 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
         const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
                                     candidates.frames[static_cast<std::size_t>(i)]);
         if (t0 == 0) {
-            log_error("%sT0の検出に失敗\n", ERROR_PREFIX);
+            log_error(MSG_T0_DETECTION_FAILED, ERROR_PREFIX);
             return 0;
         }
         frame_periods[i] = t0;
@@ -124,12 +123,15 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 }
 
 int estimate_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
-                      std::span<std::int32_t> frame_periods) {
-    T0CandidateTable candidates;
-    const int frames =
-        estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, candidates);
+                      std::span<std::int32_t> frame_periods, T0CandidateTable* candidates,
+                      std::vector<std::int32_t>* raw_frame_periods) {
+    T0CandidateTable own_candidates;
+    T0CandidateTable& table = candidates ? *candidates : own_candidates;
+    const int frames = estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, table);
     if (frames == 0) return 0;
-    correct_t0_track(frame_periods.first(static_cast<std::size_t>(frames)), candidates);
+    const std::span<std::int32_t> track = frame_periods.first(static_cast<std::size_t>(frames));
+    if (raw_frame_periods) raw_frame_periods->assign(track.begin(), track.end());
+    correct_t0_track(track, table);
     return frames;
 }
 

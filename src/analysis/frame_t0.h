@@ -8,19 +8,27 @@
 #include <span>
 #include <vector>
 
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
+#include "dsp/kernels.h"
 
 namespace qern {
+
+// Period that marks a silent or unvoiced frame and an unvoiced pitch mark.
+inline constexpr int UNVOICED_T0 = 49;
+// Distance between the centres of analysis frames; a frame's window is the
+// AUTOCORRELATION_FRAME samples centred on its centre.
+inline constexpr int FRAME_HOP = 256;
+// Lags searched for a period: from MIN_VOICED_PERIOD up to, not including,
+// T0_MAX_LAG (the autocorrelation covers 0..T0_MAX_LAG), so that a voiced
+// period lies in MIN_VOICED_PERIOD..MAX_VOICED_PERIOD.
+inline constexpr int MIN_VOICED_PERIOD = 50;
+inline constexpr int T0_MAX_LAG = AUTOCORRELATION_MAX_LAG;
+inline constexpr int MAX_VOICED_PERIOD = T0_MAX_LAG - 1;
 
 // Candidate periods kept per frame.
 inline constexpr int T0_CANDIDATE_COUNT = 10;
 // A frame whose largest magnitude lies strictly inside (-163, 163) is silent.
 inline constexpr double SILENCE_LEVEL = 163.0;
-// Lags searched for a period; the autocorrelation covers 0..T0_MAX_LAG.
-inline constexpr int T0_MIN_LAG = 50;
-inline constexpr int T0_MAX_LAG = 512;
-// Window of one analysis frame, centred on its frame centre.
-inline constexpr int T0_WINDOW = 1024;
 
 // The lags of each frame's strongest autocorrelation peaks, strongest first;
 // 0 marks an empty slot.
@@ -47,8 +55,12 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
                           std::span<std::int32_t> frame_periods, T0CandidateTable& candidates);
 
 // The T0 track of the input: estimate_raw_frame_t0 followed by
-// correct_t0_track. Returns the frame count M, or 0 on failure.
+// correct_t0_track. For the tools that show the steps, `candidates` (when
+// given) keeps the candidate table and `raw_frame_periods` (when given) the
+// M frames before the correction. Returns the frame count M, or 0 on failure.
 int estimate_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
-                      std::span<std::int32_t> frame_periods);
+                      std::span<std::int32_t> frame_periods,
+                      T0CandidateTable* candidates = nullptr,
+                      std::vector<std::int32_t>* raw_frame_periods = nullptr);
 
 }  // namespace qern

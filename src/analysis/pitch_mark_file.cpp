@@ -9,19 +9,12 @@
 
 #include "analysis/frame_t0.h"
 #include "analysis/pitch_marks.h"
-#include "driver/error_log.h"
-#include "wav/byte_order.h"
+#include "base/error_log.h"
+#include "base/byte_order.h"
 
 namespace qern {
 
 namespace {
-
-constexpr int MIN_PERIOD = UNVOICED_T0;
-constexpr int MIN_VOICED_PERIOD = 50;  // entries from here on count in the mean
-constexpr int MAX_WRITTEN_PERIOD = 512;  // the writer accepts 512 ...
-constexpr int MAX_READ_PERIOD = 511;     // ... the reader does not
-constexpr int MIN_MARK_DISTANCE = 49;
-constexpr int MAX_MARK_DISTANCE = 512;
 
 // Little-endian fields, byte by byte.
 bool write_bytes(std::FILE* f, const unsigned char* bytes, std::size_t size) {
@@ -112,121 +105,117 @@ std::string pitch_mark_cache_name(const std::string& input_path) {
     return name + ".pmk";
 }
 
-int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t> mark_periods,
-                          std::span<const std::int32_t> mark_positions, int n) {
-    FileHandle f = open_file(path, "wb");
-    if (!f) {
-        log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-    if (!write_int16(f.get(), static_cast<std::int16_t>(PMK_VERSION))) {
-        log_error("%sバージョン番号の書き込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-    if (n >= 1 && (mark_periods.size() <= static_cast<std::size_t>(n) ||
-                   mark_positions.size() <= static_cast<std::size_t>(n))) {
-        log_error("%sピッチマーク数の書き込みに失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-
-    // The whole set is checked before anything after the version is written.
-    std::int64_t voiced_sum = 0;
-    int voiced_count = 0;
+int check_pitch_marks(std::span<const std::int32_t> mark_periods,
+                      std::span<const std::int32_t> mark_positions, int n) {
     for (int i = 1; i <= n; ++i) {
         const std::int32_t period = mark_periods[i];
-        if (period < MIN_PERIOD || period > MAX_WRITTEN_PERIOD) {
-            log_error("%sT0[%d]の値が不正 %d\n", ERROR_PREFIX, i, static_cast<int>(period));
+        if (period < UNVOICED_T0 || period > MAX_MARK_STEP) {
+            log_error(MSG_INVALID_MARK_PERIOD, ERROR_PREFIX, i, static_cast<int>(period));
             return -1;
         }
         const std::int64_t distance =
             static_cast<std::int64_t>(mark_positions[i]) - mark_positions[i - 1];
-        if (distance < MIN_MARK_DISTANCE || distance > MAX_MARK_DISTANCE) {
-            log_error("%sPitchMarkの値が不正 Mark[%d]=%d\tMark[%d]=%d\n", ERROR_PREFIX, i - 1,
+        if (distance < UNVOICED_T0 || distance > MAX_MARK_STEP) {
+            log_error(MSG_INVALID_MARK_DISTANCE, ERROR_PREFIX, i - 1,
                       static_cast<int>(mark_positions[i - 1]), i,
                       static_cast<int>(mark_positions[i]));
             return -1;
         }
-        if (period >= MIN_VOICED_PERIOD) {
-            voiced_sum += period;
-            ++voiced_count;
-        }
     }
+    return 0;
+}
 
-    const double mean = voiced_count == 0 ? 0.0
-                                          : static_cast<double>(voiced_sum) / voiced_count;
-    if (!write_double(f.get(), mean)) {
-        log_error("%s平均基本周期の書き込みに失敗\n", ERROR_PREFIX);
+int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t> mark_periods,
+                          std::span<const std::int32_t> mark_positions, int n) {
+    FileHandle f = open_file(path, "wb");
+    if (!f) {
+        log_error(MSG_CACHE_NOT_CREATED, ERROR_PREFIX);
+        return -1;
+    }
+    if (!write_int16(f.get(), static_cast<std::int16_t>(PMK_VERSION))) {
+        log_error(MSG_VERSION_WRITE_FAILED, ERROR_PREFIX);
+        return -1;
+    }
+    if (n >= 1 && (mark_periods.size() <= static_cast<std::size_t>(n) ||
+                   mark_positions.size() <= static_cast<std::size_t>(n))) {
+        log_error(MSG_MARK_COUNT_WRITE_FAILED, ERROR_PREFIX);
+        return -1;
+    }
+    // The whole set is checked before anything after the version is written.
+    if (check_pitch_marks(mark_periods, mark_positions, n) != 0) return -1;
+
+    if (!write_double(f.get(), mean_voiced_period(mark_periods, n))) {
+        log_error(MSG_MEAN_WRITE_FAILED, ERROR_PREFIX);
         return -1;
     }
     if (!write_int32(f.get(), n)) {
-        log_error("%sピッチマーク数の書き込みに失敗\n", ERROR_PREFIX);
+        log_error(MSG_MARK_COUNT_WRITE_FAILED, ERROR_PREFIX);
         return -1;
     }
     for (int i = 1; i <= n; ++i) {
         if (!write_int32(f.get(), mark_positions[i])) {
-            log_error("%sピッチマークの書き込みに失敗\n", ERROR_PREFIX);
+            log_error(MSG_MARK_WRITE_FAILED, ERROR_PREFIX);
             return -1;
         }
         if (!write_int32(f.get(), mark_periods[i])) {
-            log_error("%s基本周期の書き込みに失敗\n", ERROR_PREFIX);
+            log_error(MSG_PERIOD_WRITE_FAILED, ERROR_PREFIX);
             return -1;
         }
     }
     // Buffered data reaches the file only here.
     if (std::fclose(f.release()) != 0) {
-        log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_NOT_CREATED, ERROR_PREFIX);
         return -1;
     }
     return 0;
 }
 
-int read_pitch_mark_file(std::FILE* stream, ResampleJob& job) {
-    job.marks.clear();
+int read_pitch_mark_file(std::FILE* stream, int sample_count, AnalysisResult& result) {
+    result = AnalysisResult{};
     if (std::fseek(stream, 2, SEEK_SET) != 0) {
-        log_error("%sバージョン情報の読み飛ばしに失敗\n", ERROR_PREFIX);
+        log_error(MSG_VERSION_SKIP_FAILED, ERROR_PREFIX);
         return -1;
     }
-    if (!read_double(stream, job.mean_period)) {
-        log_error("%s平均基本周期の読み込みに失敗\n", ERROR_PREFIX);
+    if (!read_double(stream, result.mean_period)) {
+        log_error(MSG_MEAN_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
     std::int32_t count = 0;
     if (!read_int32(stream, count)) {
-        log_error("%s合成パラメータ数の読み込みに失敗\n", ERROR_PREFIX);
+        log_error(MSG_ENTRY_COUNT_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
     // The count must fit the file before anything is allocated for it.
     const long size = file_size(stream);
     if (count < 0 || size < PMK_HEADER_SIZE ||
         count > (size - PMK_HEADER_SIZE) / PMK_ENTRY_SIZE) {
-        log_error("%s合成パラメータ数の読み込みに失敗\n", ERROR_PREFIX);
+        log_error(MSG_ENTRY_COUNT_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
     try {
-        job.marks.assign(static_cast<std::size_t>(count) + 1, PitchMarkEntry{});
+        result.marks.assign(static_cast<std::size_t>(count), PitchMarkEntry{});
     } catch (const std::bad_alloc&) {
-        log_error("%sパラメータ読み込み用メモリの確保に失敗\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_MEMORY, ERROR_PREFIX);
         return -1;
     }
 
     // A grain reads the samples one period either side of its mark; they
     // must lie inside the input and its margins.
     const std::int64_t lowest = -SAMPLE_MARGIN;
-    const std::int64_t highest = static_cast<std::int64_t>(job.sample_count) + SAMPLE_MARGIN;
+    const std::int64_t highest = static_cast<std::int64_t>(sample_count) + SAMPLE_MARGIN;
     for (std::int32_t k = 0; k < count; ++k) {
-        PitchMarkEntry& entry = job.marks[static_cast<std::size_t>(k)];
+        PitchMarkEntry& entry = result.marks[static_cast<std::size_t>(k)];
         if (!read_int32(stream, entry.position) || !read_int32(stream, entry.period)) {
-            log_error("%s合成パラメータの読み込みに失敗\n", ERROR_PREFIX);
+            log_error(MSG_ENTRY_READ_FAILED, ERROR_PREFIX);
             return -1;
         }
         const std::int64_t position = entry.position;
-        if (entry.period > MAX_READ_PERIOD || entry.period < MIN_PERIOD ||
+        if (entry.period > MAX_VOICED_PERIOD || entry.period < UNVOICED_T0 ||
             position - entry.period < lowest || position + entry.period > highest) {
-            log_error("%s合成パラメータが不正\n", ERROR_PREFIX);
+            log_error(MSG_INVALID_ENTRY, ERROR_PREFIX);
             return -1;
         }
     }
-    job.marks[static_cast<std::size_t>(count)] = PitchMarkEntry{0, 0};
     return 0;
 }
 
@@ -249,68 +238,41 @@ int install_pitch_mark_file(const std::string& written, const std::string& cache
     // Another process may hold its own fresh cache open there (the rename
     // cannot replace an open file on Windows); its analysis is the same.
     if (is_complete_pitch_mark_file(cache_path)) return 0;
-    log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
+    log_error(MSG_CACHE_NOT_CREATED, ERROR_PREFIX);
     return -1;
 }
 
-int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path) {
-    print_progress("pmkファイル作成開始\n");
-
-    const int count = job.sample_count;
-    const std::size_t mark_entries = static_cast<std::size_t>(mark_capacity_for(count));
-    const std::size_t frame_entries = static_cast<std::size_t>(std::max(count, 0) / FRAME_HOP + 2);
-    std::vector<std::int32_t> block;
-    try {
-        block.assign(2 * mark_entries + frame_entries, 0);
-    } catch (const std::bad_alloc&) {
-        log_error("%sパラメータ抽出用作業用配列の確保に失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-    const std::span<std::int32_t> all(block);
-    const PitchMarkArrays marks{all.subspan(0, mark_entries),
-                                all.subspan(mark_entries, mark_entries)};
-    const std::span<std::int32_t> frame_periods = all.subspan(2 * mark_entries, frame_entries);
-    marks.periods[0] = UNVOICED_T0;
-    marks.positions[0] = 0;
-
-    print_progress("基本周期の計算開始\n");
-    const int frames =
-        estimate_frame_t0(job.samples.span(), count, job.sample_rate, frame_periods);
-    if (frames == 0) {
-        log_error("%s基本周期の計算に失敗\n", ERROR_PREFIX);
-        return -1;
-    }
-    const int last =
-        place_pitch_marks(job, frame_periods.first(static_cast<std::size_t>(frames)), marks);
-    if (last == 0) {
-        log_error("%s音声パラメータの抽出に失敗\n", ERROR_PREFIX);
-        return -1;
-    }
+int create_pitch_mark_file(const DecodedInput& input, const std::string& cache_path) {
+    print_progress(TEXT_ANALYSIS_STARTED);
+    AnalysisResult result;
+    AnalysisTrace trace;
+    if (analyse_sample(input, result, &trace) != 0) return -1;
 
     // Written completely under a name of its own, then renamed into place,
     // so that no reader ever sees a partial cache.
     const std::string written = temporary_path_for(cache_path);
-    if (write_pitch_mark_file(written, marks.periods, marks.positions, last) != 0) {
+    const int last = static_cast<int>(result.marks.size());
+    if (write_pitch_mark_file(written, trace.mark_periods, trace.mark_positions, last) != 0) {
         remove_file(written);
-        log_error("%s音声パラメータの記録に失敗\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_NOT_RECORDED, ERROR_PREFIX);
         return -1;
     }
     if (install_pitch_mark_file(written, cache_path) != 0) {
-        log_error("%s音声パラメータの記録に失敗\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_NOT_RECORDED, ERROR_PREFIX);
         return -1;
     }
 
-    print_progress("pmkファイル作成完了\n");
+    print_progress(TEXT_ANALYSIS_FINISHED);
     return 0;
 }
 
-FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path, int flag_R) {
+FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& input_path, int flag_R) {
     // An older program named the cache after the whole input name.
     remove_file(input_path + ".pmk");
 
     const std::string cache = pitch_mark_cache_name(input_path);
     if (cache.empty()) {
-        log_error("%s入力音声ファイル名が不正\n", ERROR_PREFIX);
+        log_error(MSG_INVALID_INPUT_NAME, ERROR_PREFIX);
         return nullptr;
     }
 
@@ -326,15 +288,15 @@ FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path
         rejected = read_whole_file(cache);
     }
 
-    if (create_pitch_mark_file(job, cache) != 0) {
-        log_error("%sパラメータ記録処理に失敗\n", ERROR_PREFIX);
+    if (create_pitch_mark_file(input, cache) != 0) {
+        log_error(MSG_CACHE_RECORDING_FAILED, ERROR_PREFIX);
         if (rejected && read_whole_file(cache) == rejected) remove_file(cache);
         return nullptr;
     }
 
     FileHandle f = open_file(cache, "rb");
     if (!f) {
-        log_error("%spmkファイルのオープンに失敗\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_NOT_OPENED, ERROR_PREFIX);
         return nullptr;
     }
     return f;

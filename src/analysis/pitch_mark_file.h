@@ -10,39 +10,48 @@
 #include <span>
 #include <string>
 
-#include "driver/file_io.h"
-#include "driver/resample_job.h"
+#include "base/file_io.h"
+#include "analysis/sample_analysis.h"
 
 namespace qern {
 
-constexpr int PMK_VERSION = 19;
-constexpr int PMK_MIN_REUSE_VERSION = 17;
+inline constexpr int PMK_VERSION = 19;
+inline constexpr int PMK_MIN_REUSE_VERSION = 17;
 // Bytes before the first entry, and per entry.
-constexpr int PMK_HEADER_SIZE = 14;
-constexpr int PMK_ENTRY_SIZE = 8;
+inline constexpr int PMK_HEADER_SIZE = 14;
+inline constexpr int PMK_ENTRY_SIZE = 8;
 
-// Returns the job's cache file open for reading, analysing the input first
-// when no usable cache exists or `flag_R` is set; null after logging on failure.
-FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path, int flag_R);
+// Returns the cache file of the input at `input_path` open for reading,
+// analysing `input` (its samples) first when no usable cache exists or
+// `flag_R` is set; null after logging on failure.
+FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& input_path, int flag_R);
 
-// Loads mean_period and marks (ending with (0, 0)) from an open cache file.
-// Every entry is checked against the job's input: periods 49..511, and a
-// grain of two periods around each position inside the samples with their
-// margins. Returns 0, or -1 after logging. Does not close the stream.
-int read_pitch_mark_file(std::FILE* stream, ResampleJob& job);
+// Loads the mean period and the marks from an open cache file into
+// `result`. Every entry is checked against an input of `sample_count`
+// samples: periods UNVOICED_T0..MAX_VOICED_PERIOD, and a grain of two
+// periods around each position inside the samples with their margins.
+// Returns 0, or -1 after logging. Does not close the stream.
+int read_pitch_mark_file(std::FILE* stream, int sample_count, AnalysisResult& result);
 
 // The cache name for an input path: its last '.' or '\' becomes '_'
 // ("voice.wav" gives "voice_wav.pmk"). Empty when there is neither.
 std::string pitch_mark_cache_name(const std::string& input_path);
 
-// Analyses the job's input (its samples stay as read) and puts a
-// complete cache file at `cache_path`: written beside it under a temporary
-// name and renamed into place. Returns 0, or -1 after logging.
-int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path);
+// Analyses `input` (only read) and puts a complete cache file at
+// `cache_path`: written beside it under a temporary name and renamed into
+// place. Returns 0, or -1 after logging.
+int create_pitch_mark_file(const DecodedInput& input, const std::string& cache_path);
 
-// Writes marks 1..n of `mark_periods` and `mark_positions` (element 0 is the
-// start entry the first distance is measured from) to `path`. Periods must lie
-// in 49..512 and consecutive positions 49..512 apart. Returns 0, or -1 after
+// Checks marks 1..n of `mark_periods` and `mark_positions` (element 0 is the
+// start entry the first distance is measured from) against the rules of the
+// cache: periods UNVOICED_T0..MAX_MARK_STEP, consecutive positions
+// UNVOICED_T0..MAX_MARK_STEP apart. Returns 0, or -1 after logging the first
+// entry that breaks them. With n below 1 nothing is checked.
+int check_pitch_marks(std::span<const std::int32_t> mark_periods,
+                      std::span<const std::int32_t> mark_positions, int n);
+
+// Writes marks 1..n of `mark_periods` and `mark_positions` with their mean
+// voiced period to `path`, after check_pitch_marks. Returns 0, or -1 after
 // logging (the file then holds what was written so far).
 int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t> mark_periods,
                           std::span<const std::int32_t> mark_positions, int n);

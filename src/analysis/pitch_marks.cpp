@@ -8,26 +8,20 @@
 #include <vector>
 
 #include "analysis/frame_t0.h"
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
+#include "dsp/sinc.h"
 
 namespace qern {
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 // Lags around the interpolated T0 searched by period_at: T-5 .. T+4.
 constexpr int PERIOD_SEARCH_HALF = 5;
-constexpr int MIN_VOICED_PERIOD = 50;
-constexpr int MAX_SEARCH_PERIOD = 511;
-constexpr int CORRELATION_WINDOW = 1024;
 // Frame outputs of the fundamental wave cover the 512 samples around a centre.
 constexpr int WAVE_HALF_SPAN = FRAME_HOP;
 constexpr int MAX_KERNEL_LENGTH = 2048;
-// Marks of a run lie 50 to 512 samples apart.
-constexpr int MIN_MARK_STEP = 50;
-constexpr int MAX_MARK_STEP = 512;
 
 int frame_period(std::span<const std::int32_t> frame_periods, int frame) {
     if (frame < 0 || frame >= static_cast<int>(frame_periods.size())) return UNVOICED_T0;
@@ -102,11 +96,11 @@ int period_at(const MarkSources& sources, int position) {
         t0 = ((FRAME_HOP - offset) * t1 + offset * t2) / FRAME_HOP;
     }
     const int low = std::max(t0 - PERIOD_SEARCH_HALF, MIN_VOICED_PERIOD);
-    const int high = std::min(t0 + PERIOD_SEARCH_HALF, MAX_SEARCH_PERIOD);
+    const int high = std::min(t0 + PERIOD_SEARCH_HALF, MAX_VOICED_PERIOD);
 
-    std::array<double, CORRELATION_WINDOW> correlation{};
-    const SampleSpan out{correlation.data(), 0, CORRELATION_WINDOW};
-    const SampleSpan window = sources.samples.shifted(position - CORRELATION_WINDOW / 2);
+    std::array<double, AUTOCORRELATION_FRAME> correlation{};
+    const SampleSpan out{correlation.data(), 0, AUTOCORRELATION_FRAME};
+    const SampleSpan window = sources.samples.shifted(position - AUTOCORRELATION_FRAME / 2);
     // The lags are inside 0..512, so the kernel cannot fail here.
     (void)autocorrelate(low, window, out, high - 1);
     return find_extreme(1, low, out, high);
@@ -130,7 +124,7 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         const int t0 = frame_periods[i];
         if (t0 == UNVOICED_T0) continue;
         // Estimated periods are 50..511; anything else would not fit the kernel.
-        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_SEARCH_PERIOD) return -1;
+        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_VOICED_PERIOD) return -1;
         const int kernel_end = 4 * t0;  // taps 1 .. 4T-1
 
         if (!(i > 0 && frame_periods[i - 1] == t0)) {
@@ -176,8 +170,8 @@ int find_mark_shift(const MarkSources& sources, int crossing, int run_start) {
     const int period = period_at(sources, crossing);
     const int half = period / 2;
 
-    std::array<double, CORRELATION_WINDOW> window{};
-    const SampleSpan view{window.data(), 0, CORRELATION_WINDOW};
+    std::array<double, AUTOCORRELATION_FRAME> window{};
+    const SampleSpan view{window.data(), 0, AUTOCORRELATION_FRAME};
     double best_energy = 0.0;
     int best_index = 0;
     for (int i = before - half - 1; i <= before + half - 1; ++i) {
@@ -196,7 +190,7 @@ int find_mark_shift(const MarkSources& sources, int crossing, int run_start) {
 int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
                     const PitchMarkArrays& marks, int last_mark) {
     if (end_frame <= first_frame || first_frame < 0) {
-        log_error("%s有声区間の範囲指定が不正\n", ERROR_PREFIX);
+        log_error(MSG_INVALID_RUN_RANGE, ERROR_PREFIX);
         return 0;
     }
     const int capacity = static_cast<int>(std::min(marks.positions.size(), marks.periods.size()));
@@ -239,7 +233,7 @@ int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
     period[first_mark] = period_at(sources, g);
 
     while (position[j] + period[j] + shift < end) {
-        const int t = find_rising_zero_forward(wave, position[j] + MIN_MARK_STEP,
+        const int t = find_rising_zero_forward(wave, position[j] + MIN_VOICED_PERIOD,
                                                position[j] + MAX_MARK_STEP);
         if (t >= end) break;
         if (j + 1 >= capacity) return 0;
@@ -252,29 +246,29 @@ int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
     return j;
 }
 
-int place_pitch_marks(ResampleJob& job, std::span<const std::int32_t> frame_periods,
+int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> frame_periods,
                       const PitchMarkArrays& marks) {
-    const int count = job.sample_count;
+    const int count = input.samples.count();
     const int frames = static_cast<int>(frame_periods.size());
     const int capacity = static_cast<int>(std::min(marks.positions.size(), marks.periods.size()));
-    if (count < 0 || capacity < 1 || frames > frame_count_for(count)) return 0;
+    if (input.samples.empty() || capacity < 1 || frames > frame_count_for(count)) return 0;
 
     SampleBuffer wave_buffer = SampleBuffer::allocate(count);
     if (wave_buffer.empty()) return 0;
-    // The marks are placed on a high-passed copy: the job's samples stay as
-    // read, so a note sounds the same whether its cache was made in this run
-    // or an earlier one.
+    // The marks are placed on a high-passed copy: the input stays as read,
+    // so a note sounds the same whether its cache was made in this run or an
+    // earlier one.
     SampleBuffer filtered_buffer = SampleBuffer::allocate(count);
     if (filtered_buffer.empty()) return 0;
     const SampleSpan samples = filtered_buffer.span();
-    const SampleSpan input = job.samples.span();
-    std::copy(input.origin + input.begin, input.origin + input.end, samples.origin + samples.begin);
-    fft_filter_signal(samples, count, job.sample_rate);
+    const SampleSpan source = read_only_span(input.samples);
+    std::copy(source.origin + source.begin, source.origin + source.end, samples.origin + samples.begin);
+    fft_filter_signal(samples, count, input.sample_rate);
 
-    print_progress("ピッチ基本波の計算開始\n");
+    print_progress(TEXT_FUNDAMENTAL_WAVE_STARTED);
     const SampleSpan wave = wave_buffer.span();
     if (compute_fundamental_wave(wave, samples, count, frame_periods) != 0) {
-        log_error("%sピッチ基本波の計算に失敗\n", ERROR_PREFIX);
+        log_error(MSG_FUNDAMENTAL_WAVE_FAILED, ERROR_PREFIX);
         return 0;
     }
 
@@ -292,7 +286,7 @@ int place_pitch_marks(ResampleJob& job, std::span<const std::int32_t> frame_peri
         const int limit = std::min(first * FRAME_HOP, count);
         while (position[j] + UNVOICED_T0 < limit) {
             if (j + 1 >= capacity) {
-                log_error("%s有声区間のパラメータ推定に失敗\n", ERROR_PREFIX);
+                log_error(MSG_RUN_MARKS_FAILED, ERROR_PREFIX);
                 return 0;
             }
             position[j + 1] = position[j] + UNVOICED_T0;
@@ -306,7 +300,7 @@ int place_pitch_marks(ResampleJob& job, std::span<const std::int32_t> frame_peri
 
         j = place_run_marks(sources, first, end, marks, j);
         if (j == 0) {
-            log_error("%s有声区間のパラメータ推定に失敗\n", ERROR_PREFIX);
+            log_error(MSG_RUN_MARKS_FAILED, ERROR_PREFIX);
             return 0;
         }
         i = end;

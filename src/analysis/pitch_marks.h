@@ -6,10 +6,21 @@
 #include <cstdint>
 #include <span>
 
-#include "driver/resample_job.h"
-#include "wav/sample_buffer.h"
+#include "analysis/frame_t0.h"
+#include "base/sample_buffer.h"
+#include "wav/wav_reader.h"
 
 namespace qern {
+
+// Marks of a voiced run lie one period apart: MIN_VOICED_PERIOD up to the
+// longest lag the autocorrelation covers.
+inline constexpr int MAX_MARK_STEP = AUTOCORRELATION_MAX_LAG;
+
+// One pitch mark: position in the input (samples) and period there.
+struct PitchMarkEntry {
+    std::int32_t position = 0;
+    std::int32_t period = 0;
+};
 
 // Entries each mark array needs for `sample_count` samples: final positions
 // start at 0, lie at least 49 apart and stay below N + 254.
@@ -66,11 +77,11 @@ int find_mark_shift(const MarkSources& sources, int crossing, int run_start);
 int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
                     const PitchMarkArrays& marks, int last_mark);
 
-// Places all marks of the job's input: high-passes a copy of job.samples
-// (which stay as they are), then marks every voiced run of `frame_periods` (M entries) and the
-// gaps between them. marks.positions[0] is set to 0; marks.periods[0] is the
+// Places all marks of `input`: high-passes a copy of its samples (which
+// are only read), then marks every voiced run of `frame_periods` (M
+// entries) and the gaps between them. marks.positions[0] is set to 0; marks.periods[0] is the
 // caller's start entry. Returns the index of the last mark, or 0 on failure.
-int place_pitch_marks(ResampleJob& job, std::span<const std::int32_t> frame_periods,
+int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> frame_periods,
                       const PitchMarkArrays& marks);
 
 }  // namespace qern

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "driver/resample_job.h"
 
 namespace qern {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <string_view>
 
-#include "driver/error_log.h"
-#include "driver/numbers.h"
+#include "base/error_log.h"
+#include "base/numbers.h"
 #include "driver/pitch_bend.h"
-#include "driver/text_encoding.h"
+#include "base/text_encoding.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
@@ -58,40 +58,36 @@ void clamp(int& value, int low, int high) {
 
 }  // namespace
 
-int parse_flags(const char* flags, ResampleJob& job) {
-    job.flag_g = 0;
-    job.flag_H = 0;
-    job.flag_P = 86;
-    job.flag_R = 0;
-    int t = 0;
+FlagValues parse_flags(const char* flags) {
+    FlagValues values;
     for (std::size_t i = std::strlen(flags); i-- > 0;) {
         const char* value = flags + i + 1;
         switch (flags[i]) {
             case 'g':
-                job.flag_g = read_leading_int(value);
-                clamp(job.flag_g, -100, 100);
+                values.flag_g = read_leading_int(value);
+                clamp(values.flag_g, -100, 100);
                 break;
             case 'H':
-                job.flag_H = read_leading_int(value);
+                values.flag_H = read_leading_int(value);
                 break;
             case 'P':
-                job.flag_P = read_leading_int(value);
-                clamp(job.flag_P, 0, 100);
+                values.flag_P = read_leading_int(value);
+                clamp(values.flag_P, 0, 100);
                 break;
             case 'R':
-                job.flag_R = 1;
+                values.flag_R = 1;
                 break;
             case 't':
-                t = read_leading_int(value);
+                values.t = read_leading_int(value);
                 break;
             default:
                 break;
         }
     }
-    return t;
+    return values;
 }
 
-int note_name_to_period(const char* name, ResampleJob& job, int t) {
+int note_name_to_period(const char* name, int sample_rate, int t, double& period) {
     long long n = 0;  // semitones above 55 Hz
     if (is_digit(name[0])) {
         n = static_cast<long long>(read_leading_int(name)) - 33;
@@ -107,7 +103,7 @@ int note_name_to_period(const char* name, ResampleJob& job, int t) {
             s -= 1, search = 2;
         } else if (const std::size_t sharp = sign_length(rest, SHARP_SIGNS)) {
             s += 1, search = 1 + sharp;
-            print_progress("ここには来てます\n");
+            print_progress(TEXT_SHARP_SIGN_READ);
         } else if (const std::size_t flat = sign_length(rest, FLAT_SIGNS)) {
             s -= 1, search = 1 + flat;
         }
@@ -117,85 +113,92 @@ int note_name_to_period(const char* name, ResampleJob& job, int t) {
         n = s + 12LL * read_leading_int(p) - 21;
     }
     const double exponent = static_cast<double>(t + 10 * n) / 120.0;
-    const double period = job.sample_rate / (55.0 * std::pow(2.0, exponent));
-    if (!std::isfinite(period) || period < 1.0) return -1;
-    job.target_period = period;
+    const double result = sample_rate / (55.0 * std::pow(2.0, exponent));
+    if (!std::isfinite(result) || result < 1.0) return -1;
+    period = result;
     return 0;
 }
 
-int parse_arguments(int argc, char** argv, ResampleJob& job) {
-    if (argc < 5) {
-        log_error("%s引数が足りません\n", ERROR_PREFIX);
-        return -1;
-    }
-    job.input_path = argv[1];
-    if (read_wav_file(job.input_path, job) != 0) return -1;
-    job.output_path = argv[2];
-
-    const int t = parse_flags(argc > 5 ? argv[5] : "", job);
-    if (note_name_to_period(argv[3], job, t) != 0) {
-        log_error("%s不正な音階名%s\n", ERROR_PREFIX, argument_to_utf8(argv[3]).c_str());
-        return -1;
-    }
-    const double velocity_factor = std::pow(2.0, 1.0 - read_leading_real(argv[4]) / 100.0);
-
-    const int rate = job.sample_rate;
-    const char* left_blank = argument(argc, argv, 6);
-    job.left_blank = left_blank ? milliseconds_to_samples(left_blank, rate) : 0;
-    if (job.left_blank < 0) {
-        log_error("%s左ブランク値が負です。設定を確認してください\n", ERROR_PREFIX);
-        return -1;
-    }
-    const char* required_length = argument(argc, argv, 7);
-    job.required_length = required_length ? milliseconds_to_samples(required_length, rate) : 0;
-    if (job.required_length < 0) {
-        log_error("%s指定された長さが負です。設定を確認してください\n", ERROR_PREFIX);
-        return -1;
-    }
-    const char* consonant = argument(argc, argv, 8);
-    job.consonant_length = consonant ? milliseconds_to_samples(consonant, rate) : 0;
-    job.consonant_out_length = truncate_to_int(job.consonant_length * velocity_factor);
-    if (job.consonant_out_length > job.required_length) {
-        job.consonant_length = truncate_to_int(job.required_length / velocity_factor);
-        job.consonant_out_length = job.required_length;
-    }
-    const char* right_blank = argument(argc, argv, 9);
-    job.right_blank = right_blank ? milliseconds_to_samples(right_blank, rate) : 0;
-    if (job.right_blank < 0) {
-        // A negative right blank is the length of the used region from the left blank.
-        job.right_blank = truncate_to_int(static_cast<double>(job.sample_count) +
-                                          job.right_blank - job.left_blank);
-    }
-    const char* volume = argument(argc, argv, 10);
-    job.volume = volume ? read_leading_int(volume) : 100;
-    clamp(job.volume, 0, 200);
-    const char* modulation = argument(argc, argv, 11);
-    job.modulation = modulation ? read_leading_int(modulation) : 0;
-
+int read_pitch_bend_arguments(const char* tempo_or_bend, const char* curve, int sample_rate,
+                              PitchBend& bend) {
+    bend = PitchBend{};
     bool usable_spacing = true;
-    job.bend_spacing = 0;
-    job.bend_count = 0;
-    job.bend_curve.clear();
-    const char* tempo_or_bend = argument(argc, argv, 12);
     if (tempo_or_bend && tempo_or_bend[0] == '!') {
         // One point per 1/96 beat. A tempo whose spacing is not a count of
         // samples from 1 to INT_MAX (0, negative, not a number, absurdly fast
         // or slow) gives no curve.
         const double tempo = read_leading_real(tempo_or_bend + 1);
-        const double spacing = (rate * 60.0) / (tempo * BEND_POINTS_PER_BEAT);
+        const double spacing = (sample_rate * 60.0) / (tempo * BEND_POINTS_PER_BEAT);
         usable_spacing = tempo > 0.0 && spacing >= 1.0 && spacing < 2147483648.0;
-        job.bend_spacing = usable_spacing ? truncate_to_int(spacing) : 0;
+        bend.bend_spacing = usable_spacing ? truncate_to_int(spacing) : 0;
     } else if (tempo_or_bend) {
-        decode_pitch_bend(tempo_or_bend, job);  // a failure leaves no curve
-        job.bend_spacing = OLD_FORM_BEND_SPACING;
+        decode_pitch_bend(tempo_or_bend, bend);  // a failure leaves no curve
+        bend.bend_spacing = OLD_FORM_BEND_SPACING;
     }
-    const char* bend = argument(argc, argv, 13);
-    if (bend && decode_pitch_bend(bend, job) != 0) return -1;
+    if (curve && decode_pitch_bend(curve, bend) != 0) return -1;
     if (!usable_spacing) {
-        job.bend_count = 0;
-        job.bend_curve.clear();
+        bend.bend_count = 0;
+        bend.bend_curve.clear();
     }
     return 0;
+}
+
+int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput& input) {
+    if (argc < 5) {
+        log_error(MSG_TOO_FEW_ARGUMENTS, ERROR_PREFIX);
+        return -1;
+    }
+    arguments.input_path = argv[1];
+    if (read_wav_file(arguments.input_path, input) != 0) return -1;
+    arguments.output_path = argv[2];
+
+    const FlagValues flags = parse_flags(argc > 5 ? argv[5] : "");
+    arguments.flag_R = flags.flag_R;
+    NoteSettings& note = arguments.note;
+    note.flag_g = flags.flag_g;
+    note.flag_H = flags.flag_H;
+    note.flag_P = flags.flag_P;
+    const int rate = input.sample_rate;
+    if (note_name_to_period(argv[3], rate, flags.t, note.target_period) != 0) {
+        log_error(MSG_INVALID_NOTE_NAME, ERROR_PREFIX, argument_to_utf8(argv[3]).c_str());
+        return -1;
+    }
+    const double velocity_factor = std::pow(2.0, 1.0 - read_leading_real(argv[4]) / 100.0);
+
+    const char* left_blank = argument(argc, argv, 6);
+    note.left_blank = left_blank ? milliseconds_to_samples(left_blank, rate) : 0;
+    if (note.left_blank < 0) {
+        log_error(MSG_NEGATIVE_LEFT_BLANK, ERROR_PREFIX);
+        return -1;
+    }
+    const char* required_length = argument(argc, argv, 7);
+    note.required_length = required_length ? milliseconds_to_samples(required_length, rate) : 0;
+    if (note.required_length < 0) {
+        log_error(MSG_NEGATIVE_LENGTH, ERROR_PREFIX);
+        return -1;
+    }
+    const char* consonant = argument(argc, argv, 8);
+    note.consonant_length = consonant ? milliseconds_to_samples(consonant, rate) : 0;
+    note.consonant_out_length = truncate_to_int(note.consonant_length * velocity_factor);
+    if (note.consonant_out_length > note.required_length) {
+        note.consonant_length = truncate_to_int(note.required_length / velocity_factor);
+        note.consonant_out_length = note.required_length;
+    }
+    const char* right_blank = argument(argc, argv, 9);
+    note.right_blank = right_blank ? milliseconds_to_samples(right_blank, rate) : 0;
+    if (note.right_blank < 0) {
+        // A negative right blank is the length of the used region from the left blank.
+        note.right_blank = truncate_to_int(static_cast<double>(input.samples.count()) +
+                                           note.right_blank - note.left_blank);
+    }
+    const char* volume = argument(argc, argv, 10);
+    note.volume = volume ? read_leading_int(volume) : 100;
+    clamp(note.volume, 0, 200);
+    const char* modulation = argument(argc, argv, 11);
+    note.modulation = modulation ? read_leading_int(modulation) : 0;
+
+    return read_pitch_bend_arguments(argument(argc, argv, 12), argument(argc, argv, 13), rate,
+                                     note.bend);
 }
 
 }  // namespace qern

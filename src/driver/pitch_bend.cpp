@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 
 namespace qern {
 
@@ -23,7 +23,7 @@ int base64_value(char c) {
 int decode_letter(char c) {
     const int value = base64_value(c);
     if (value >= 0) return value;
-    log_error("%sピッチ文字列に不正な文字\n", ERROR_PREFIX);
+    log_error(MSG_INVALID_BEND_LETTER, ERROR_PREFIX);
     return 0;
 }
 
@@ -56,7 +56,7 @@ int decode_bend_pair(const char* pair) {
     return value > 2047 ? value - 4096 : value;
 }
 
-int decode_pitch_bend(const char* text, ResampleJob& job) {
+int decode_pitch_bend(const char* text, PitchBend& bend) {
     const std::size_t length = std::strlen(text);
 
     long long count = 0;
@@ -67,18 +67,18 @@ int decode_pitch_bend(const char* text, ResampleJob& job) {
         i = item.next;
     }
 
-    job.bend_curve.clear();
-    job.bend_count = 0;
+    bend.bend_curve.clear();
+    bend.bend_count = 0;
     bool allocated = false;
     if (count <= MAX_BEND_POINTS) {
         try {
-            job.bend_curve.reserve(static_cast<std::size_t>(count) + 1);
+            bend.bend_curve.reserve(static_cast<std::size_t>(count) + 1);
             allocated = true;
         } catch (const std::bad_alloc&) {
         }
     }
     if (!allocated) {
-        log_error("%sピッチ格納用メモリの確保に失敗\n", ERROR_PREFIX);
+        log_error(MSG_BEND_MEMORY, ERROR_PREFIX);
         return -1;
     }
 
@@ -86,13 +86,13 @@ int decode_pitch_bend(const char* text, ResampleJob& job) {
     for (std::size_t i = 0; i < length;) {
         const BendItem item = read_item(text, i);
         if (!item.is_run) last = decode_bend_pair(text + i);
-        job.bend_curve.insert(job.bend_curve.end(), static_cast<std::size_t>(item.points),
+        bend.bend_curve.insert(bend.bend_curve.end(), static_cast<std::size_t>(item.points),
                               static_cast<double>(last));
         i = item.next;
     }
-    for (double& cents : job.bend_curve) cents = std::pow(2.0, cents / -1200.0);
-    job.bend_curve.push_back(1.0);
-    job.bend_count = static_cast<int>(count);
+    for (double& cents : bend.bend_curve) cents = std::pow(2.0, cents / -1200.0);
+    bend.bend_curve.push_back(1.0);
+    bend.bend_count = static_cast<int>(count);
     return 0;
 }
 

@@ -1,7 +1,7 @@
-// Decoding of the host's pitch-bend string into the job's bend curve.
+// Decoding of the host's pitch-bend string into a bend curve.
 #pragma once
 
-#include "driver/resample_job.h"
+#include "synthesis/note_settings.h"
 
 namespace qern {
 
@@ -18,9 +18,9 @@ int decode_bend_pair(const char* pair);
 // Decodes the pitch-bend string `text`: pairs of Base64 letters, each a
 // point in cents, and runs "#n#" repeating the last point n more times. Sets
 // bend_count and bend_curve (bend_count period factors 2^(cents / -1200),
-// then 1.0). Returns 0, or -1 after logging when the curve cannot be held
-// (more than MAX_BEND_POINTS points, or no memory); bend_count is then 0 and
-// there is no curve.
-int decode_pitch_bend(const char* text, ResampleJob& job);
+// then 1.0) of `bend`; its spacing stays. Returns 0, or -1 after logging when
+// the curve cannot be held (more than MAX_BEND_POINTS points, or no memory);
+// bend_count is then 0 and there is no curve.
+int decode_pitch_bend(const char* text, PitchBend& bend);
 
 }  // namespace qern

@@ -5,7 +5,7 @@
 
 #include "analysis/pitch_mark_file.h"
 #include "driver/command_line.h"
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "synthesis/synthesize.h"
 #include "wav/wav_writer.h"
 
@@ -17,32 +17,35 @@ using Clock = std::chrono::steady_clock;
 
 enum class RunResult { SYNTHESIZED, ANALYSED_ONLY, FAILED };
 
-// Steps from the command line to the output file; the job lives, and is
-// released, within.
-RunResult run_job(int argc, char** argv, const RunStages& stages) {
-    ResampleJob job;
-    if (parse_arguments(argc, argv, job) != 0) {
-        log_error("%sコマンドラインオプションの処理に失敗しました\n", ERROR_PREFIX);
+// Steps from the command line to the output file; each stage takes what it
+// needs and gives back what it makes.
+RunResult run_note(int argc, char** argv, const RunStages& stages) {
+    RunArguments arguments;
+    DecodedInput input;
+    if (parse_arguments(argc, argv, arguments, input) != 0) {
+        log_error(MSG_COMMAND_LINE_FAILED, ERROR_PREFIX);
         return RunResult::FAILED;
     }
-    FileHandle pitch_marks = stages.open_pitch_mark_cache(job, job.input_path, job.flag_R);
-    if (!pitch_marks) {
-        log_error("%spmkファイルの取得に失敗\n", ERROR_PREFIX);
+    FileHandle cache = stages.open_pitch_mark_cache(input, arguments.input_path, arguments.flag_R);
+    if (!cache) {
+        log_error(MSG_CACHE_NOT_OBTAINED, ERROR_PREFIX);
         return RunResult::FAILED;
     }
-    if (job.output_path == "nul" || job.output_path == "NUL") return RunResult::ANALYSED_ONLY;
-    const int read_result = stages.read_pitch_mark_file(pitch_marks.get(), job);
-    pitch_marks.reset();
+    if (arguments.output_path == "nul" || arguments.output_path == "NUL") return RunResult::ANALYSED_ONLY;
+    AnalysisResult analysis;
+    const int read_result = stages.read_pitch_mark_file(cache.get(), input.samples.count(), analysis);
+    cache.reset();
     if (read_result != 0) {
-        log_error("%sパラメータファイル読み込みに失敗しました\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_NOT_READ, ERROR_PREFIX);
         return RunResult::FAILED;
     }
-    if (stages.synthesize(job) != 0) {
-        log_error("%s音声の合成に失敗しました\n", ERROR_PREFIX);
+    SampleBuffer output;
+    if (stages.synthesize(input.samples, analysis, arguments.note, output) != 0) {
+        log_error(MSG_SYNTHESIS_FAILED, ERROR_PREFIX);
         return RunResult::FAILED;
     }
-    if (write_wav_file(job.output_path, job) != 0) {
-        log_error("%sファイルの書き出しに失敗しました\n", ERROR_PREFIX);
+    if (write_wav_file(arguments.output_path, output, input.sample_rate) != 0) {
+        log_error(MSG_OUTPUT_NOT_WRITTEN, ERROR_PREFIX);
         return RunResult::FAILED;
     }
     return RunResult::SYNTHESIZED;
@@ -65,11 +68,11 @@ int run_resampler(int argc, char** argv, const RunStages& stages) {
     // A log that cannot be created does not stop the run: its messages go to
     // standard error instead.
     if (!open_error_log(error_log_path_for(argv[0]))) {
-        print_error_text("エラーログ出力用ファイルの作成に失敗\n");
+        print_error_text(TEXT_LOG_NOT_CREATED);
     }
     RunResult result = RunResult::FAILED;
     try {
-        result = run_job(argc, argv, stages);
+        result = run_note(argc, argv, stages);
     } catch (const std::exception&) {
         // Nothing in the run throws by design; should memory for a name or a
         // message run out, the run still ends as a failure with its log kept.
@@ -81,7 +84,7 @@ int run_resampler(int argc, char** argv, const RunStages& stages) {
     if (result == RunResult::SYNTHESIZED) {
         const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
             Clock::now() - run_start_time);
-        print_formatted("処理時間=%dmsec\n", static_cast<int>(elapsed.count()));
+        print_formatted(TEXT_PROCESSING_TIME, static_cast<int>(elapsed.count()));
     }
     delete_error_log();
     return 0;

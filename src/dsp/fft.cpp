@@ -11,15 +11,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <new>
 
-#include "driver/error_log.h"
+#include "dsp/sinc.h"
+
 
 namespace qern {
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr int HALF_SIZE = FFT_SIZE / 2;
 constexpr double INVERSE_SCALE = 0.000244140625;  // 2^-12
 
@@ -153,20 +151,9 @@ void rfft_inverse(FftBlock data, const TwiddleTable& table) {
     for (int n = 0; n < FFT_SIZE; ++n) d[n] = d[n] * INVERSE_SCALE;
 }
 
-int fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum, TwiddleTable* table) {
-    std::unique_ptr<TwiddleTable> own_table;
-    if (table == nullptr) {
-        own_table.reset(new (std::nothrow) TwiddleTable);
-        if (!own_table) {
-            log_error("%s三角関数テーブル作成に失敗\n", ERROR_PREFIX);
-            return -1;
-        }
-        make_twiddle_table(*own_table, 1);
-        table = own_table.get();
-    }
-
+void fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum, TwiddleTable& table) {
     bit_reverse_permute(block);
-    rfft_forward(block, *table);
+    rfft_forward(block, table);
 
     // Bin-by-bin complex product; both spectra are packed the same way, so
     // (a - i b)(c - i d) = (ac - bd) - i (bc + ad) keeps the packing.
@@ -185,11 +172,10 @@ int fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum,
 
     // The inverse runs on the conjugated table; negating the sines twice
     // gives the caller's table back bit for bit.
-    conjugate(*table);
-    rfft_inverse(block, *table);
+    conjugate(table);
+    rfft_inverse(block, table);
     bit_reverse_permute(block);
-    conjugate(*table);
-    return 0;
+    conjugate(table);
 }
 
 }  // namespace qern

@@ -32,12 +32,9 @@ void rfft_forward(FftBlock data, const TwiddleTable& table);
 // `table`: the forward table with every sine negated (the angles +2 pi k / 8192).
 void rfft_inverse(FftBlock data, const TwiddleTable& table);
 // Circular convolution of `block` (natural order) with the kernel whose
-// packed spectrum is `spectrum`. `table` is a forward table or null (one is
-// then built for the call); it is the same after the call as before.
-// The table is conjugated while the inverse runs, so one table must not
-// serve two transforms at the same time.
-// Returns 0, or -1 (block untouched, "三角関数テーブル作成に失敗" logged)
-// when a table is needed and cannot be allocated.
-int fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum, TwiddleTable* table);
+// packed spectrum is `spectrum`, using the forward `table`. The table is
+// conjugated while the inverse runs and is the same, bit for bit, after the
+// call; so one table must not serve two transforms at the same time.
+void fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum, TwiddleTable& table);
 
 }  // namespace qern

@@ -9,11 +9,10 @@
 #include <memory>
 #include <new>
 
+#include "dsp/sinc.h"
+
 namespace qern {
 namespace {
-
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
 
 // Taps run from -KERNEL_REACH to +KERNEL_REACH.
 constexpr int KERNEL_REACH = 2048;
@@ -21,8 +20,6 @@ constexpr int KERNEL_REACH = 2048;
 // and forth.
 constexpr int BLOCK_STEP = FFT_SIZE / 2;
 constexpr double HIGHPASS_CUTOFF_HZ = 20.0;
-
-double sinc(double d) { return d == 0.0 ? 1.0 : std::sin(d) / d; }
 
 // Everything one call works with, 256 KiB, taken from the heap for the call.
 struct FilterWork {
@@ -90,7 +87,7 @@ void fft_filter_signal(SampleSpan values, int count, int sample_rate) {
             }
         }
 
-        fft_filter_block(work->block, work->spectrum, &work->table);
+        fft_filter_block(work->block, work->spectrum, work->table);
 
         // The next block's history: base .. base + 2047, still unfiltered.
         if (whole) {

@@ -4,7 +4,7 @@
 #include <span>
 
 #include "dsp/fft.h"
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace qern {
 

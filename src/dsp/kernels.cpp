@@ -13,14 +13,10 @@
 #include <cassert>
 #include <cmath>
 
+#include "dsp/sinc.h"
+
 namespace qern {
 namespace {
-
-constexpr double PI = 3.141592653589793;
-constexpr double TWO_PI = 6.283185307179586;
-
-// sin(d)/d, exactly 1 at d = 0.
-double sinc(double d) { return d == 0.0 ? 1.0 : std::sin(d) / d; }
 
 // The memory behind `s`, after checking that [first, last) lies inside it.
 double* checked_origin(SampleSpan s, int first, int last) {
@@ -30,8 +26,6 @@ double* checked_origin(SampleSpan s, int first, int last) {
     return s.origin;
 }
 
-constexpr int AUTOCORRELATION_FRAME = 1024;
-constexpr int AUTOCORRELATION_MAX_LAG = 512;
 // Lags computed side by side; each keeps its own running sum.
 constexpr int LAG_GROUP = 8;
 

@@ -6,7 +6,7 @@
 // Every double-to-int conversion truncates toward zero.
 #pragma once
 
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace qern {
 
@@ -32,6 +32,10 @@ void apply_hann_window(SampleSpan values, int n);
 // Returns 0 (the -1 of a failed allocation cannot occur: the taps and the
 // delay line live on the stack).
 int fir_lowpass(SampleSpan input, int count, SampleSpan output, double cutoff);
+
+// The frame of the autocorrelation, and its largest lag.
+inline constexpr int AUTOCORRELATION_FRAME = 1024;
+inline constexpr int AUTOCORRELATION_MAX_LAG = 512;
 
 // Normalised autocorrelation of frame[0..1023] for lags first_lag..last_lag
 // (both 0: 0..512). With an `out` view (1024 entries) the results go there;

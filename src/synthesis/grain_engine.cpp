@@ -6,20 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "dsp/kernels.h"
+#include "synthesis/note_settings.h"
 
 namespace qern {
 
 namespace {
-
-// The job's input samples with their margins; an empty view without samples.
-// The kernels only read through it.
-SampleSpan input_view(const SampleBuffer& samples) {
-    if (samples.empty()) return SampleSpan{};
-    return SampleSpan{const_cast<double*>(samples.data()), -SAMPLE_MARGIN,
-                      samples.count() + SAMPLE_MARGIN};
-}
 
 // Copies input[mark - P, mark + P) into the grain's source window, with zeros
 // where the input view ends (a cache whose marks lie beyond the samples).
@@ -56,29 +49,30 @@ int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double 
     return 0;
 }
 
-double output_period(double tau, int P, const ResampleJob& job) {
+double output_period(double tau, int P, const NoteSettings& note, double mean_period) {
+    const PitchBend& bend = note.bend;
     // Pitch-bend factor: linear between the two curve points around tau,
     // 1 past the curve's end.
     double b = 1.0;
-    const long long curve_end = static_cast<long long>(job.bend_count) * job.bend_spacing;
-    if (!job.bend_curve.empty() && job.bend_spacing > 0 && tau >= 0.0 &&
+    const long long curve_end = static_cast<long long>(bend.bend_count) * bend.bend_spacing;
+    if (!bend.bend_curve.empty() && bend.bend_spacing > 0 && tau >= 0.0 &&
         !(tau > static_cast<double>(curve_end))) {
-        const double spacing = job.bend_spacing;
+        const double spacing = bend.bend_spacing;
         const double u = tau / spacing;
         const double rho = std::fmod(tau, spacing);
         const auto below = static_cast<std::size_t>(std::floor(u));
         const auto above = static_cast<std::size_t>(std::ceil(u));
-        if (above < job.bend_curve.size()) {
-            b = ((spacing - rho) * job.bend_curve[below] + rho * job.bend_curve[above]) / spacing;
+        if (above < bend.bend_curve.size()) {
+            b = ((spacing - rho) * bend.bend_curve[below] + rho * bend.bend_curve[above]) / spacing;
         }
     }
     // b * target * (modulation * P / mean + 100 - modulation) / 100, in this order.
-    double period = static_cast<double>(P) / job.mean_period;
-    period = period * job.modulation;
+    double period = static_cast<double>(P) / mean_period;
+    period = period * note.modulation;
     period = period + 100.0;
-    period = period - job.modulation;
+    period = period - note.modulation;
     period = period / 100.0;
-    period = period * job.target_period;
+    period = period * note.target_period;
     return period * b;
 }
 
@@ -103,8 +97,10 @@ void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, doubl
     for (int k = begin; k < end; ++k) output[k] += grain[k - offset];
 }
 
-double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan output, int Lo, double p0) {
-    const double f = std::pow(10.0, job.flag_g / 200.0);
+double synthesize_section(const SampleBuffer& input_samples, const AnalysisResult& analysis,
+                          const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
+                          double p0) {
+    const double f = std::pow(10.0, note.flag_g / 200.0);
     const long long E = static_cast<long long>(S) + Ls;
     double t = 0.0;
     if (E <= 0) return p0;
@@ -117,16 +113,18 @@ double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan outp
     // Once the output time is this far past the buffer, neither this section
     // nor the next one can reach it any more.
     const double beyond_reach = static_cast<double>(output.end) + GRAIN_MAX_HALF + 1;
-    const SampleSpan input = input_view(job.samples);
+    const SampleSpan input = read_only_span(input_samples);
+    const std::vector<PitchMarkEntry>& marks = analysis.marks;
     GrainBuffer grain;
 
     for (std::size_t k = 0;; ++k) {
         if (!(t < Lo)) break;
-        const PitchMarkEntry entry = k < job.marks.size() ? job.marks[k] : PitchMarkEntry{};
+        // Past the last mark the walk meets the end entry (0, 0).
+        const PitchMarkEntry entry = k < marks.size() ? marks[k] : PitchMarkEntry{};
         const long long m = entry.position;
         const int P = entry.period;
         if (P == 0) {
-            log_error("%sピッチの読み込みに失敗\n", ERROR_PREFIX);
+            log_error(MSG_MARKS_RAN_OUT, ERROR_PREFIX);
             return p0 + t;
         }
         if (static_cast<long long>(S) + P > m) {
@@ -136,7 +134,7 @@ double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan outp
         }
         const long long rel = m - S;
         if (extract_grain(input, grain, entry.position, P, f) != 0) {
-            log_error("%sgフラグの処理に失敗\n", ERROR_PREFIX);
+            log_error(MSG_GRAIN_FAILED, ERROR_PREFIX);
             return p0 + t;
         }
         const int H = static_cast<int>(static_cast<double>(P) * f);
@@ -145,7 +143,7 @@ double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan outp
             if (P == UNVOICED_T0) {
                 t = t + 49.0;
             } else {
-                const double period = output_period(p0 + t, P, job);
+                const double period = output_period(p0 + t, P, note, analysis.mean_period);
                 // A period that would not move the grains on: this mark lays
                 // nothing more, the next one goes on from here.
                 if (!(period >= MIN_OUTPUT_PERIOD) || !std::isfinite(period)) break;

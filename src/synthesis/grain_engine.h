@@ -4,13 +4,16 @@
 
 #include <array>
 
-#include "driver/resample_job.h"
-#include "wav/sample_buffer.h"
+#include "analysis/frame_t0.h"
+#include "analysis/sample_analysis.h"
+#include "base/sample_buffer.h"
+#include "synthesis/note_settings.h"
 
 namespace qern {
 
-// Longest grain period the engine takes (the cache reader refuses 512 and up).
-inline constexpr int GRAIN_MAX_PERIOD = 511;
+// Longest grain period the engine takes: the longest voiced period (the
+// cache reader refuses longer ones).
+inline constexpr int GRAIN_MAX_PERIOD = MAX_VOICED_PERIOD;
 // Half-length H of the longest grain: trunc(511 * 10^(100/200)).
 inline constexpr int GRAIN_MAX_HALF = 1615;
 // Output periods below half a sample (the resolution at which grains are
@@ -34,14 +37,16 @@ struct GrainBuffer {
     double operator[](int i) const { return grain[static_cast<std::size_t>(i + HALF_SPAN)]; }
 };
 
-// Lays the input range [S, S + Ls) into `output` (index 0 = output time 0,
-// margins included in the view) as a section of Lo output samples starting
-// at output time p0, walking the job's pitch marks. Reads samples, marks,
-// mean_period, target_period, modulation, the bend curve and flag_g; changes
-// nothing in the job. Returns the output time reached (p0 + section time);
-// exactly 0.0 means nothing was laid. A mark list that runs out or a grain
-// that cannot be cut is logged and ends the section early.
-double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan output, int Lo, double p0);
+// Lays the range [S, S + Ls) of the `input` samples into `output` (index 0 =
+// output time 0, margins included in the view) as a section of Lo output
+// samples starting at output time p0, walking the pitch marks of
+// `analysis`; `note` gives target_period, modulation, the bend and flag_g.
+// Returns the output time reached (p0 + section time); exactly 0.0 means
+// nothing was laid. A mark list that runs out or a grain that cannot be cut
+// is logged and ends the section early.
+double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,
+                          const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
+                          double p0);
 
 // Cuts the grain of the mark at input index `mark`, period P, at grain scale
 // f: the 2P input samples [mark - P, mark + P) resampled by f (f == 1:
@@ -52,10 +57,10 @@ double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan outp
 int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f);
 
 // Output period in samples for a grain of a mark with period P when the
-// previous grain lies at absolute output time tau: the target period shaped
-// by the bend curve at tau and, by the modulation, by P / mean_period.
+// previous grain lies at absolute output time tau: the note's target period
+// shaped by its bend curve at tau and, by its modulation, by P / mean_period.
 // A bend curve with a non-positive spacing is not applied.
-double output_period(double tau, int P, const ResampleJob& job);
+double output_period(double tau, int P, const NoteSettings& note, double mean_period);
 
 // Adds grain elements [-H, H) into `output` around section time t of a
 // section starting at p0: centre index trunc(p0) + trunc(c), c = floor(2t)/2

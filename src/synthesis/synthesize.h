@@ -1,13 +1,18 @@
-// Synthesis of the whole note from the job's samples and pitch marks.
+// Synthesis of a whole note from the input samples and their pitch marks.
 #pragma once
 
-#include "driver/resample_job.h"
+#include "analysis/sample_analysis.h"
+#include "base/sample_buffer.h"
+#include "synthesis/note_settings.h"
 
 namespace qern {
 
-// Lays the fixed and the vowel section, smooths (H), low-passes (g > 0),
-// normalises (P, volume) and hands the output buffer to the job.
-// Returns 0, or -1 after logging (the job's samples are then unchanged).
-int synthesize(ResampleJob& job);
+// Lays the fixed and the vowel section of `note` from the `input` samples
+// and the marks of `analysis`, smooths (H), low-passes (g > 0) and
+// normalises (P, volume) into a new buffer of required_length + OUTPUT_TAIL
+// samples, which replaces `output`. Returns 0, or -1 after logging (`output`
+// is then unchanged).
+int synthesize(const SampleBuffer& input, const AnalysisResult& analysis, const NoteSettings& note,
+               SampleBuffer& output);
 
 }  // namespace qern

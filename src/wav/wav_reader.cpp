@@ -5,15 +5,13 @@
 #include <cstring>
 #include <vector>
 
-#include "driver/error_log.h"
-#include "driver/file_io.h"
-#include "wav/byte_order.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
+#include "base/byte_order.h"
 
 namespace qern {
 
 namespace {
-
-constexpr const char* MSG_FMT_READ_FAILED = "%sfmtチャンクの読み込みに失敗\n";
 
 // Frames decoded per read of the data chunk.
 constexpr int FRAMES_PER_READ = 16384;
@@ -121,20 +119,45 @@ double decode_value(const unsigned char* b, int bytes_per_sample, SampleEncoding
     }
 }
 
+// Reads the 24 bytes that follow the plain fields of an extensible fmt
+// chunk of `chunk_size` bytes and sets `sample_format` to the format tag of
+// its sub-format. Returns 0, or -1 after logging.
+int read_extensible_format(std::FILE* file, std::int32_t chunk_size, std::uint16_t& sample_format) {
+    unsigned char extension[24];
+    if (chunk_size < EXTENSIBLE_FMT_SIZE || !read_bytes(file, extension, sizeof extension)) {
+        log_error(MSG_FORMAT_TAG_READ_FAILED, ERROR_PREFIX);
+        return -1;
+    }
+    const unsigned char* guid = extension + 8;
+    sample_format = load_le16(guid);
+    if (std::memcmp(guid + 2, SUBFORMAT_GUID_TAIL, sizeof SUBFORMAT_GUID_TAIL) != 0 ||
+        (sample_format != FORMAT_PCM && sample_format != FORMAT_IEEE_FLOAT)) {
+        log_error(MSG_NOT_LINEAR_PCM, ERROR_PREFIX);
+        return -1;
+    }
+    return 0;
+}
+
+bool supported_bits(SampleEncoding encoding, int bits_per_sample) {
+    if (encoding == SampleEncoding::PCM) {
+        return bits_per_sample == 8 || bits_per_sample == 16 || bits_per_sample == 24 ||
+               bits_per_sample == 32;
+    }
+    return bits_per_sample == 32 || bits_per_sample == 64;
+}
+
 }  // namespace
 
-int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
-                   int& bits_per_sample, SampleEncoding& encoding) {
+int read_fmt_chunk(std::FILE* file, WavFormat& format) {
     unsigned char b[4];
-    if (!read_or_log(file, b, 4, "%sfmtチャンクサイズの読み込みに失敗\n")) return -1;
+    if (!read_or_log(file, b, 4, MSG_FMT_SIZE_READ_FAILED)) return -1;
     const std::int32_t chunk_size = load_le32_signed(b);
     const auto warn_about_size = [&] {
-        log_warning("%sfmtチャンクサイズが16ではなく%dとなっています\nデータが正しく読み込めない可能性があります\n",
-                    WARNING_PREFIX, static_cast<int>(chunk_size));
+        log_warning(MSG_FMT_SIZE_UNUSUAL, WARNING_PREFIX, static_cast<int>(chunk_size));
     };
     if (!read_bytes(file, b, 2)) {
         if (chunk_size != 16) warn_about_size();
-        log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
+        log_error(MSG_FORMAT_TAG_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
     const std::uint16_t format_tag = load_le16(b);
@@ -144,117 +167,92 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
                             (format_tag == FORMAT_EXTENSIBLE && chunk_size == EXTENSIBLE_FMT_SIZE);
     if (!usual_size) warn_about_size();
     if (format_tag != FORMAT_PCM && format_tag != FORMAT_IEEE_FLOAT && format_tag != FORMAT_EXTENSIBLE) {
-        log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
+        log_error(MSG_NOT_LINEAR_PCM, ERROR_PREFIX);
         return -1;
     }
-    if (!read_or_log(file, b, 2, "%sチャンネル数の読み込みに失敗\n")) return -1;
-    channel_count = load_le16_signed(b);
-    if (channel_count != 1 && channel_count != 2) {
-        log_error("%s対応していないチャンネル数 %d\n", ERROR_PREFIX, channel_count);
+    if (!read_or_log(file, b, 2, MSG_CHANNELS_READ_FAILED)) return -1;
+    format.channel_count = load_le16_signed(b);
+    if (format.channel_count != 1 && format.channel_count != 2) {
+        log_error(MSG_UNSUPPORTED_CHANNELS, ERROR_PREFIX, format.channel_count);
         return -1;
     }
-    if (!read_or_log(file, b, 4, "%sサンプリングレートの読み込みに失敗\n")) return -1;
+    if (!read_or_log(file, b, 4, MSG_RATE_READ_FAILED)) return -1;
     const std::int32_t sample_rate = load_le32_signed(b);
     if (sample_rate <= 0) {
-        log_error("%sサンプリングレートの値が不正 %d\n", ERROR_PREFIX, static_cast<int>(sample_rate));
+        log_error(MSG_INVALID_RATE, ERROR_PREFIX, static_cast<int>(sample_rate));
         return -1;
     }
-    job.sample_rate = sample_rate;
+    format.sample_rate = sample_rate;
     if (!seek_relative(file, 6)) {
-        log_error("%sデータ速度とブロックサイズのスキップに失敗\n", ERROR_PREFIX);
+        log_error(MSG_BYTE_RATE_SKIP_FAILED, ERROR_PREFIX);
         return -1;
     }
-    if (!read_or_log(file, b, 2, "%s1サンプルあたりのビット数の読み込みに失敗\n")) return -1;
-    bits_per_sample = load_le16_signed(b);
+    if (!read_or_log(file, b, 2, MSG_BITS_READ_FAILED)) return -1;
+    format.bits_per_sample = load_le16_signed(b);
 
     std::int64_t bytes_read = 16;
     std::uint16_t sample_format = format_tag;
     if (format_tag == FORMAT_EXTENSIBLE) {
         // The format of the samples is the sub-format's.
-        unsigned char extension[24];
-        if (chunk_size < EXTENSIBLE_FMT_SIZE || !read_bytes(file, extension, sizeof extension)) {
-            log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
-            return -1;
-        }
+        if (read_extensible_format(file, chunk_size, sample_format) != 0) return -1;
         bytes_read = EXTENSIBLE_FMT_SIZE;
-        const unsigned char* guid = extension + 8;
-        sample_format = load_le16(guid);
-        if (std::memcmp(guid + 2, SUBFORMAT_GUID_TAIL, sizeof SUBFORMAT_GUID_TAIL) != 0 ||
-            (sample_format != FORMAT_PCM && sample_format != FORMAT_IEEE_FLOAT)) {
-            log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
-            return -1;
-        }
     }
-    encoding = sample_format == FORMAT_IEEE_FLOAT ? SampleEncoding::IEEE_FLOAT : SampleEncoding::PCM;
-    const bool supported_bits =
-        encoding == SampleEncoding::PCM
-            ? (bits_per_sample == 8 || bits_per_sample == 16 || bits_per_sample == 24 || bits_per_sample == 32)
-            : (bits_per_sample == 32 || bits_per_sample == 64);
-    if (!supported_bits) {
-        log_error("%s対応していないBitsPerSample値 %d\n", ERROR_PREFIX, bits_per_sample);
+    format.encoding = sample_format == FORMAT_IEEE_FLOAT ? SampleEncoding::IEEE_FLOAT : SampleEncoding::PCM;
+    if (!supported_bits(format.encoding, format.bits_per_sample)) {
+        log_error(MSG_UNSUPPORTED_BITS, ERROR_PREFIX, format.bits_per_sample);
         return -1;
     }
     if (chunk_size != bytes_read) seek_relative(file, static_cast<std::int64_t>(chunk_size) - bytes_read);  // failure ignored
     return 0;
 }
 
-int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
-                     int& bytes_per_sample, SampleEncoding& encoding) {
-    if (read_identifier(file, "RIFF", "%sRIFFヘッダの読み込みに失敗\n",
-                        "%sRIFFヘッダがない\n入っていたのは%sでした\n") != 0) {
-        return -1;
-    }
+int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
+    if (read_identifier(file, "RIFF", MSG_RIFF_READ_FAILED, MSG_RIFF_MISSING) != 0) return -1;
     if (!seek_relative(file, 4)) {
-        log_error("%sファイルサイズの読み込みに失敗\n", ERROR_PREFIX);
+        log_error(MSG_FILE_SIZE_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
-    if (read_identifier(file, "WAVE", "%sWAVEヘッダの読み込みに失敗\n",
-                        "%sWAVEヘッダがない\n入っていたのは%sでした\n") != 0) {
-        return -1;
-    }
-    if (read_identifier(file, "fmt ", MSG_FMT_READ_FAILED,
-                        "%sfmtチャンクがない\n入っていたのは%sでした\n") != 0) {
-        return -1;
-    }
-    int bits_per_sample = 0;
-    if (read_fmt_chunk(file, job, channel_count, bits_per_sample, encoding) != 0) {
+    if (read_identifier(file, "WAVE", MSG_WAVE_READ_FAILED, MSG_WAVE_MISSING) != 0) return -1;
+    if (read_identifier(file, "fmt ", MSG_FMT_READ_FAILED, MSG_FMT_MISSING) != 0) return -1;
+    if (read_fmt_chunk(file, format) != 0) {
         log_error(MSG_FMT_READ_FAILED, ERROR_PREFIX);
         return -1;
     }
-    bytes_per_sample = bits_per_sample / 8;
 
     unsigned char window[4];
-    if (!read_or_log(file, window, 4, "%sdataチャンクの読み込みに失敗\n")) return -1;
+    if (!read_or_log(file, window, 4, MSG_DATA_READ_FAILED)) return -1;
     if (!find_data_chunk(file, window)) {
-        log_error("%sdataチャンクが見つかりませんでした\n", ERROR_PREFIX);
+        log_error(MSG_DATA_NOT_FOUND, ERROR_PREFIX);
         return -1;
     }
     unsigned char b[4];
-    if (!read_or_log(file, b, 4, "%sデータサイズの読み込みに失敗\n")) return -1;
+    if (!read_or_log(file, b, 4, MSG_DATA_SIZE_READ_FAILED)) return -1;
     std::int32_t data_size = load_le32_signed(b);
     const std::int64_t present = std::max<std::int64_t>(bytes_remaining(file), 0);
     if (data_size - present > MAX_DATA_SHORTFALL) data_size = static_cast<std::int32_t>(present);
-    job.sample_count = data_size / bytes_per_sample / channel_count;
-    if (job.sample_count <= 0) {
-        log_error("%sデータサイズが大きすぎる\n", ERROR_PREFIX);
+    sample_count = data_size / format.bytes_per_sample() / format.channel_count;
+    if (sample_count <= 0) {
+        log_error(MSG_DATA_SIZE_TOO_LARGE, ERROR_PREFIX);
         return -1;
     }
     return 0;
 }
 
-int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
-                     int channel_count, SampleEncoding encoding) {
-    job.samples = SampleBuffer::allocate(job.sample_count);
-    if (job.samples.empty()) {
-        log_error("%sデータを読み込むメモリの確保に失敗\n", ERROR_PREFIX);
+int read_sample_data(std::FILE* file, const WavFormat& format, int sample_count,
+                     SampleBuffer& samples) {
+    samples = SampleBuffer::allocate(sample_count);
+    if (samples.empty()) {
+        log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
         return -1;
     }
+    const int bytes_per_sample = format.bytes_per_sample();
+    const int channel_count = format.channel_count;
     const std::size_t value_bytes = static_cast<std::size_t>(bytes_per_sample);
     const std::size_t frame_bytes = value_bytes * static_cast<std::size_t>(channel_count);
     std::vector<unsigned char> bytes(frame_bytes * FRAMES_PER_READ);
-    double* samples = job.samples.data();
-    for (int first = 0; first < job.sample_count;) {
-        const int frames = std::min(FRAMES_PER_READ, job.sample_count - first);
+    double* out = samples.data();
+    for (int first = 0; first < sample_count;) {
+        const int frames = std::min(FRAMES_PER_READ, sample_count - first);
         const std::size_t wanted = frame_bytes * static_cast<std::size_t>(frames);
         const std::size_t got = std::fread(bytes.data(), 1, wanted, file);
         // A value the file ends inside is not added; the frame keeps the
@@ -264,9 +262,9 @@ int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
             for (int c = 0; c < channel_count; ++c) {
                 const std::size_t offset = (static_cast<std::size_t>(i) * channel_count + c) * value_bytes;
                 if (offset + value_bytes > got) break;
-                sum += decode_value(bytes.data() + offset, bytes_per_sample, encoding);
+                sum += decode_value(bytes.data() + offset, bytes_per_sample, format.encoding);
             }
-            samples[first + i] = sum / channel_count;
+            out[first + i] = sum / channel_count;
         }
         if (got < wanted) break;  // the file ended: later samples stay 0.0
         first += frames;
@@ -274,27 +272,25 @@ int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
     return 0;
 }
 
-int read_wav_file(const std::string& path, ResampleJob& job) {
-    job.samples.reset();
-    job.sample_count = 0;
+int read_wav_file(const std::string& path, DecodedInput& input) {
+    input = DecodedInput{};
     const FileHandle file = open_file(path, "rb");
     if (!file) {
-        log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
         return -1;
     }
     if (!has_wav_extension(path)) {
-        log_error("%s未知の拡張子です\n", ERROR_PREFIX);
+        log_error(MSG_UNKNOWN_EXTENSION, ERROR_PREFIX);
         return -1;
     }
-    int channel_count = 0;
-    int bytes_per_sample = 0;
-    SampleEncoding encoding = SampleEncoding::PCM;
-    if (read_wav_headers(file.get(), job, channel_count, bytes_per_sample, encoding) != 0 ||
-        read_sample_data(job, bytes_per_sample, file.get(), channel_count, encoding) != 0) {
-        job.samples.reset();
-        job.sample_count = 0;
+    WavFormat format;
+    int sample_count = 0;
+    if (read_wav_headers(file.get(), format, sample_count) != 0 ||
+        read_sample_data(file.get(), format, sample_count, input.samples) != 0) {
+        input = DecodedInput{};
         return -1;
     }
+    input.sample_rate = format.sample_rate;
     return 0;
 }
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "driver/error_log.h"
-#include "driver/file_io.h"
-#include "driver/numbers.h"
-#include "wav/byte_order.h"
+#include "base/error_log.h"
+#include "base/file_io.h"
+#include "base/numbers.h"
+#include "base/byte_order.h"
 
 namespace qern {
 
@@ -43,31 +43,32 @@ int write_u32(std::FILE* file, std::uint32_t value, const char* message) {
 }
 
 // Writes everything from "RIFF" to the last sample.
-int write_wav_contents(std::FILE* file, const ResampleJob& job, int count) {
+int write_wav_contents(std::FILE* file, const SampleBuffer& samples, int sample_rate) {
+    const int count = samples.count();
     const std::uint32_t data_size = 2u * static_cast<std::uint32_t>(count);
-    if (write_field(file, "RIFF", "%s\"RIFF\"の書き込みに失敗\n") != 0 ||
-        write_u32(file, data_size + 36u, "%sファイルサイズの書き込みに失敗\n") != 0 ||
-        write_field(file, "WAVE", "%sWAVEヘッダの書き込みに失敗\n") != 0) {
+    if (write_field(file, "RIFF", MSG_RIFF_WRITE_FAILED) != 0 ||
+        write_u32(file, data_size + 36u, MSG_FILE_SIZE_WRITE_FAILED) != 0 ||
+        write_field(file, "WAVE", MSG_WAVE_WRITE_FAILED) != 0) {
         return -1;
     }
-    if (write_fmt_chunk(job, file) != 0) {
-        log_error("%sfmtチャンクの書き込みに失敗\n", ERROR_PREFIX);
+    if (write_fmt_chunk(sample_rate, file) != 0) {
+        log_error(MSG_FMT_WRITE_FAILED, ERROR_PREFIX);
         return -1;
     }
-    if (write_field(file, "data", "%sdataチャンクの書き込みに失敗\n") != 0 ||
-        write_u32(file, data_size, "%sデータサイズの書き込みに失敗\n") != 0) {
+    if (write_field(file, "data", MSG_DATA_ID_WRITE_FAILED) != 0 ||
+        write_u32(file, data_size, MSG_DATA_SIZE_WRITE_FAILED) != 0) {
         return -1;
     }
-    const double* samples = job.samples.data();
+    const double* values = samples.data();
     std::vector<unsigned char> bytes(2 * SAMPLES_PER_WRITE);
     for (int first = 0; first < count;) {
         const int n = std::min(SAMPLES_PER_WRITE, count - first);
         for (int i = 0; i < n; ++i) {
-            const int value = truncate_to_int(samples[first + i]);
+            const int value = truncate_to_int(values[first + i]);
             store_le16(bytes.data() + 2 * i, static_cast<std::uint16_t>(value & 0xFFFF));
         }
         if (!write_bytes(file, bytes.data(), 2 * static_cast<std::size_t>(n))) {
-            log_error("%sデータの書き込みに失敗\n", ERROR_PREFIX);
+            log_error(MSG_DATA_WRITE_FAILED, ERROR_PREFIX);
             return -1;
         }
         first += n;
@@ -77,41 +78,40 @@ int write_wav_contents(std::FILE* file, const ResampleJob& job, int count) {
 
 }  // namespace
 
-int write_fmt_chunk(const ResampleJob& job, std::FILE* file) {
-    const auto rate = static_cast<std::uint32_t>(job.sample_rate);
-    if (write_field(file, "fmt ", "%s\"fmt \"の書き込みに失敗\n") != 0 ||
-        write_u32(file, 16, "%sfmtチャンクサイズの書き込みに失敗\n") != 0 ||
-        write_u16(file, 1, "%sフォーマットIDの書き込みに失敗\n") != 0 ||
-        write_u16(file, 1, "%sチャンネル数の書き込みに失敗\n") != 0 ||
-        write_u32(file, rate, "%sサンプリングレートの書き込みに失敗\n") != 0 ||
-        write_u32(file, rate * 2u, "%sデータ速度の書き込みに失敗\n") != 0 ||
-        write_u16(file, 2, "%sブロックサイズの書き込みに失敗\n") != 0 ||
-        write_u16(file, 16, "%s1サンプルあたりのビット数の書き込みに失敗\n") != 0) {
+int write_fmt_chunk(int sample_rate, std::FILE* file) {
+    const auto rate = static_cast<std::uint32_t>(sample_rate);
+    if (write_field(file, "fmt ", MSG_FMT_ID_WRITE_FAILED) != 0 ||
+        write_u32(file, 16, MSG_FMT_SIZE_WRITE_FAILED) != 0 ||
+        write_u16(file, 1, MSG_FORMAT_TAG_WRITE_FAILED) != 0 ||
+        write_u16(file, 1, MSG_CHANNELS_WRITE_FAILED) != 0 ||
+        write_u32(file, rate, MSG_RATE_WRITE_FAILED) != 0 ||
+        write_u32(file, rate * 2u, MSG_BYTE_RATE_WRITE_FAILED) != 0 ||
+        write_u16(file, 2, MSG_BLOCK_SIZE_WRITE_FAILED) != 0 ||
+        write_u16(file, 16, MSG_BITS_WRITE_FAILED) != 0) {
         return -1;
     }
     return 0;
 }
 
-int write_wav_file(const std::string& path, const ResampleJob& job) {
-    const int count = job.sample_count;
-    if (job.samples.empty() || count < 0 || count > job.samples.count()) {
-        log_error("%s書き込むデータが存在しません\n", ERROR_PREFIX);
+int write_wav_file(const std::string& path, const SampleBuffer& samples, int sample_rate) {
+    if (samples.empty()) {
+        log_error(MSG_NO_DATA_TO_WRITE, ERROR_PREFIX);
         return -1;
     }
     const std::string temporary = temporary_path_for(path);
     FileHandle file = open_file(temporary, "wb");
     if (!file) {
-        log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
         return -1;
     }
-    int result = write_wav_contents(file.get(), job, count);
+    int result = write_wav_contents(file.get(), samples, sample_rate);
     // Closing flushes the last buffered bytes: a failure there is a failed write.
     if (std::fclose(file.release()) != 0 && result == 0) {
-        log_error("%sデータの書き込みに失敗\n", ERROR_PREFIX);
+        log_error(MSG_DATA_WRITE_FAILED, ERROR_PREFIX);
         result = -1;
     }
     if (result == 0 && !replace_file(temporary, path)) {
-        log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
         result = -1;
     }
     if (result != 0) remove_file(temporary);

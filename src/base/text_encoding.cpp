@@ -1,4 +1,4 @@
-#include "driver/text_encoding.h"
+#include "base/text_encoding.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +18,7 @@ struct Cp932Entry {
 };
 
 constexpr Cp932Entry CP932_TABLE[] = {
-#include "driver/cp932_table.inc"
+#include "base/cp932_table.inc"
 };
 
 static_assert(std::is_sorted(std::begin(CP932_TABLE), std::end(CP932_TABLE),

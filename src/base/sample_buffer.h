@@ -66,8 +66,18 @@ public:
     }
 
 private:
+    friend SampleSpan read_only_span(const SampleBuffer& buffer);
     std::unique_ptr<double[]> storage_;
     int count_ = 0;
 };
+
+// The whole allocation of `buffer` as a view, for kernels that only read
+// through it (SampleSpan has no read-only form); an empty view without
+// samples.
+inline SampleSpan read_only_span(const SampleBuffer& buffer) {
+    if (buffer.empty()) return SampleSpan{};
+    return SampleSpan{buffer.storage_.get() + SAMPLE_MARGIN, -SAMPLE_MARGIN,
+                      buffer.count_ + SAMPLE_MARGIN};
+}
 
 }  // namespace qern

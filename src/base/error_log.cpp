@@ -1,10 +1,10 @@
-#include "driver/error_log.h"
+#include "base/error_log.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-#include "driver/file_io.h"
-#include "driver/text_encoding.h"
+#include "base/file_io.h"
+#include "base/text_encoding.h"
 
 namespace qern {
 

@@ -1,4 +1,4 @@
-#include "driver/file_io.h"
+#include "base/file_io.h"
 
 #include <functional>
 #include <thread>

@@ -1,11 +1,13 @@
 // The error log of a run, and the console texts.
 //
-// All texts in the sources are UTF-8. They are converted to the platform's
-// console encoding (code page 932 on Windows, UTF-8 elsewhere) at the edge,
-// when they are written (driver/text_encoding.h).
+// The texts (base/messages.h) are UTF-8. They are converted to the
+// platform's console encoding (code page 932 on Windows, UTF-8 elsewhere) at
+// the edge, when they are written (base/text_encoding.h).
 #pragma once
 
 #include <string>
+
+#include "base/messages.h"
 
 #if defined(__GNUC__)
 #define QERN_PRINTF_FORMAT(format_index, first_arg) \
@@ -35,13 +37,9 @@ void delete_error_log();
 const std::string& logged_messages();
 void clear_logged_messages();
 
-// The prefixes that fill the leading "%s" of every message.
-inline constexpr const char* ERROR_PREFIX = "エラー:";
-inline constexpr const char* WARNING_PREFIX = "警告:";
-
 // Writes one error message to the log: a printf format that begins with
 // "%s", called with ERROR_PREFIX first, as in
-//   log_error("%s不正な音階名%s\n", ERROR_PREFIX, name);
+//   log_error(MSG_INVALID_NOTE_NAME, ERROR_PREFIX, name);
 // String arguments are UTF-8. Without an open log it goes to standard error.
 void log_error(const char* format, ...) QERN_PRINTF_FORMAT(1, 2);
 
