@@ -7,10 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "driver/run.h"
-#include "driver/text_encoding.h"
-#include "test_support.h"
+#include "base/text_encoding.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+#include "support/console.h"
+#include "support/process.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {
@@ -33,7 +37,7 @@ struct StageScript {
 };
 StageScript g_script;
 
-FileHandle fake_open_cache(ResampleJob&, const std::string&, int) {
+FileHandle fake_open_cache(const DecodedInput&, const std::string&, int) {
     if (g_script.cache_fails) {
         log_error("%s(cache)\n", ERROR_PREFIX);
         return nullptr;
@@ -41,17 +45,17 @@ FileHandle fake_open_cache(ResampleJob&, const std::string&, int) {
     return FileHandle(std::tmpfile());
 }
 
-int fake_read_marks(std::FILE* stream, ResampleJob& job) {
+int fake_read_marks(std::FILE* stream, int, AnalysisResult& analysis) {
     if (stream == nullptr || g_script.read_fails) {
         log_error("%s(marks)\n", ERROR_PREFIX);
         return -1;
     }
-    job.marks = {PitchMarkEntry{0, 0}};
+    analysis.marks = {PitchMarkEntry{0, 0}};
     return 0;
 }
 
-// Hands the job an output of three samples.
-int fake_synthesize(ResampleJob& job) {
+// Makes an output of three samples.
+int fake_synthesize(const SampleBuffer&, const AnalysisResult&, const NoteSettings&, SampleBuffer& output) {
     ++g_script.synthesis_calls;
     if (g_script.synthesis_throws) {
         log_error("%s(throws)\n", ERROR_PREFIX);
@@ -61,11 +65,10 @@ int fake_synthesize(ResampleJob& job) {
         log_error("%s(synthesis)\n", ERROR_PREFIX);
         return -1;
     }
-    job.samples = SampleBuffer::allocate(3);
-    job.sample_count = 3;
-    job.samples[0] = 1.0;
-    job.samples[1] = -2.0;
-    job.samples[2] = 3.0;
+    output = SampleBuffer::allocate(3);
+    output[0] = 1.0;
+    output[1] = -2.0;
+    output[2] = 3.0;
     return 0;
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "driver/pitch_bend.h"
 
 namespace qern {
@@ -42,7 +42,7 @@ TEST(PitchBend, DecodesPairsAndRuns) {
     };
     for (const auto& c : cases) {
         clear_logged_messages();
-        ResampleJob job;
+        PitchBend job;
         ASSERT_EQ(decode_pitch_bend(c.text, job), 0) << c.text;
         ASSERT_EQ(job.bend_count, static_cast<int>(c.cents.size())) << c.text;
         ASSERT_EQ(job.bend_curve.size(), c.cents.size() + 1) << c.text;
@@ -56,7 +56,7 @@ TEST(PitchBend, DecodesPairsAndRuns) {
 }
 
 TEST(PitchBend, FactorsFollowTheCents) {
-    ResampleJob job;
+    PitchBend job;
     ASSERT_EQ(decode_pitch_bend("BkgAAA", job), 0);
     EXPECT_NEAR(job.bend_curve[0], 0.9438743126816935, 1e-15);  // +100 cents: a shorter period
     EXPECT_NEAR(job.bend_curve[1], 3.2640579399537826, 1e-15);  // -2048 cents
@@ -79,7 +79,7 @@ TEST(PitchBend, CountsBeyondTheLimitFailWithoutACurve) {
                              "#99999999999999999999999999#",  // beyond any integer
                              "AB#2147483647#AB#2147483647#AB"}) {
         clear_logged_messages();
-        ResampleJob job;
+        PitchBend job;
         job.bend_count = 7;
         job.bend_curve = {1.0, 1.0};
         EXPECT_EQ(decode_pitch_bend(text, job), -1) << text;
@@ -90,7 +90,7 @@ TEST(PitchBend, CountsBeyondTheLimitFailWithoutACurve) {
 }
 
 TEST(PitchBend, LongRunsWithinTheLimitAreExpanded) {
-    ResampleJob job;
+    PitchBend job;
     ASSERT_EQ(decode_pitch_bend("Bk#99999#AA", job), 0);
     ASSERT_EQ(job.bend_count, 100001);
     EXPECT_DOUBLE_EQ(job.bend_curve[99999], factor(100));

@@ -8,7 +8,9 @@
 #include "analysis/frame_t0.h"
 #include "analysis/pitch_mark_file.h"
 #include "analysis/pitch_marks.h"
-#include "test_support.h"
+#include "support/files.h"
+#include "support/console.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {
@@ -260,8 +262,8 @@ struct Analysis {
 };
 
 Analysis analyse(const std::vector<double>& signal, int rate) {
-    ResampleJob job = test::make_job(signal, rate);
-    const int n = job.sample_count;
+    DecodedInput job = test::make_input(signal, rate);
+    const int n = job.samples.count();
     Analysis a;
     a.track.assign(static_cast<std::size_t>(n / 256 + 2), 0);
     a.periods.assign(static_cast<std::size_t>(mark_capacity_for(n)), 0);

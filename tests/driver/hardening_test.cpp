@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
 
 namespace qern {
 namespace {

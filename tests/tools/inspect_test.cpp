@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "driver/run.h"
 #include "tools/sample_inspection.h"
-#include "test_support.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {
@@ -45,14 +47,12 @@ TEST(OtoRegions, ReadsOtoLinesAndBareNumbers) {
 // The entries of a .pmk file.
 std::vector<PitchMarkEntry> read_pmk_entries(const std::string& path, double& mean) {
     FileHandle f = open_file(path, "rb");
-    ResampleJob job;
-    job.sample_count = 1 << 30;  // no position is out of reach
+    AnalysisResult analysis;
     EXPECT_TRUE(f);
     if (!f) return {};
-    EXPECT_EQ(read_pitch_mark_file(f.get(), job), 0);
-    mean = job.mean_period;
-    job.marks.pop_back();  // the (0, 0) terminator
-    return job.marks;
+    EXPECT_EQ(read_pitch_mark_file(f.get(), 1 << 30, analysis), 0);  // no position is out of reach
+    mean = analysis.mean_period;
+    return analysis.marks;
 }
 
 class Inspection : public ::testing::Test {

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "driver/run.h"
 #include "wav/wav_reader.h"
-#include "test_support.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {
@@ -59,11 +61,11 @@ protected:
         return result;
     }
     std::vector<double> samples() const {
-        return std::vector<double>(job.samples.data(), job.samples.data() + job.sample_count);
+        return std::vector<double>(job.samples.data(), job.samples.data() + job.samples.count());
     }
 
     test::TempDir dir;
-    ResampleJob job;
+    DecodedInput job;
     std::string messages;
 };
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "dsp/fft_filter.h"
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace qern {
 namespace {

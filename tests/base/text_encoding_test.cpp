@@ -1,13 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
+#include <string_view>
 
-#include "driver/error_log.h"
-#include "driver/text_encoding.h"
+#include "base/error_log.h"
+#include "base/messages.h"
+#include "base/text_encoding.h"
 
 namespace qern {
 namespace {
@@ -61,33 +60,25 @@ TEST(TextEncoding, PassesAsciiAndForeignBytesAndMarksUnknownCharacters) {
 #endif
 }
 
-// Every non-ASCII character in the sources belongs to some text, and must
-// have its code page 932 bytes in the table (tools/gen_cp932_table.py).
-TEST(TextEncoding, EverySourceCharacterHasAnEntry) {
-    const std::filesystem::path src = std::filesystem::path(QERN_SOURCE_DIR) / "src";
-    ASSERT_TRUE(std::filesystem::is_directory(src)) << src;
-    std::set<std::string> missing;
-    int characters = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
-        const auto ext = entry.path().extension();
-        if (ext != ".h" && ext != ".cpp") continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        for (std::size_t i = 0; i < text.size();) {
-            const auto lead = static_cast<unsigned char>(text[i]);
-            const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-            if (length > 1) {
-                const std::string character = text.substr(i, length);
-                ++characters;
-                if (utf8_to_cp932(character) == "?") missing.insert(character);
-            }
-            i += length;
+// Every text of the program has its code page 932 bytes: no character of
+// the table of texts is missing from the generated code page table
+// (tools/gen_cp932_table.py). Log messages take their prefix first.
+TEST(MessageTable, EveryTextHasItsCodePage932BytesAndLogMessagesTakeAPrefix) {
+    std::set<std::string> names;
+    std::string missing;
+    for (const MessageText& message : MESSAGE_TABLE) {
+        EXPECT_TRUE(names.insert(message.name).second) << "named twice: " << message.name;
+        const std::string text = message.text;
+        const std::string encoded = utf8_to_cp932(text);
+        // '?' stands for a character without an entry; no text holds one.
+        if (encoded.find('?') != std::string::npos) missing += std::string(message.name) + " ";
+        if (std::string_view(message.name).starts_with("MSG_")) {
+            EXPECT_TRUE(text.starts_with("%s")) << message.name;
+            EXPECT_TRUE(text.ends_with("\n")) << message.name;
         }
     }
-    EXPECT_GT(characters, 100);
-    std::string list;
-    for (const auto& c : missing) list += c + " ";
-    EXPECT_TRUE(missing.empty()) << "rerun tools/gen_cp932_table.py for: " << list;
+    EXPECT_GT(names.size(), 90u);
+    EXPECT_TRUE(missing.empty()) << "rerun tools/gen_cp932_table.py for: " << missing;
 }
 
 TEST(ErrorLogPath, ReplacesExeOfAnyCaseAndAppendsOtherwise) {

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "analysis/frame_t0.h"
-#include "test_support.h"
-#include "driver/resample_job.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {
@@ -155,7 +154,7 @@ std::vector<double> pulses(int count, double height) {
 
 TEST(EstimateFrameT0, SilenceThresholdIsExclusiveAt163) {
     for (const double height : {163.0, -163.0}) {
-        ResampleJob job = test::make_job(pulses(4096, height), 1800);
+        DecodedInput job = test::make_input(pulses(4096, height), 1800);
         std::vector<std::int32_t> track(4096 / 256 + 2);
         T0CandidateTable table;
         const int frames = estimate_raw_frame_t0(job.samples.span(), 4096, 1800, track, table);
@@ -167,7 +166,7 @@ TEST(EstimateFrameT0, SilenceThresholdIsExclusiveAt163) {
             EXPECT_NE(table.frames[static_cast<std::size_t>(i)][0], 0) << i;
         }
     }
-    ResampleJob quiet = test::make_job(pulses(4096, 162.9), 1800);
+    DecodedInput quiet = test::make_input(pulses(4096, 162.9), 1800);
     std::vector<std::int32_t> track(4096 / 256 + 2);
     T0CandidateTable table;
     ASSERT_EQ(estimate_raw_frame_t0(quiet.samples.span(), 4096, 1800, track, table), 17);
@@ -183,7 +182,7 @@ TEST(EstimateFrameT0, FrameCount) {
     EXPECT_EQ(frame_count_for(257), 3);
     EXPECT_EQ(frame_count_for(44100), 174);
     for (const int n : {1, 256, 257}) {
-        ResampleJob job = test::make_job(std::vector<double>(static_cast<std::size_t>(n), 1000.0), 44100);
+        DecodedInput job = test::make_input(std::vector<double>(static_cast<std::size_t>(n), 1000.0), 44100);
         std::vector<std::int32_t> track(static_cast<std::size_t>(n / 256 + 2), -1);
         EXPECT_EQ(estimate_frame_t0(job.samples.span(), n, 44100, track), frame_count_for(n));
         for (int i = 0; i < frame_count_for(n); ++i) EXPECT_EQ(track[static_cast<std::size_t>(i)], 49);
@@ -193,7 +192,7 @@ TEST(EstimateFrameT0, FrameCount) {
 TEST(EstimateFrameT0, FindsThePeriodOfAVoicedSignal) {
     // Five harmonics of period 200 at 44100 Hz; 0.5 s.
     const std::vector<double> x = test::harmonic_signal(22050, [](int) { return 200.0; });
-    ResampleJob job = test::make_job(x, 44100);
+    DecodedInput job = test::make_input(x, 44100);
     std::vector<std::int32_t> track(22050 / 256 + 2);
     const int frames = estimate_frame_t0(job.samples.span(), 22050, 44100, track);
     ASSERT_EQ(frames, 88);

@@ -8,8 +8,11 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "driver/file_io.h"
-#include "test_support.h"
+#include "base/file_io.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+#include "support/console.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {
@@ -75,22 +78,21 @@ TEST(WritePitchMarkFile, ReportsAFileThatCannotBeCreated) {
     EXPECT_EQ(log.text(), "エラー:pmkファイルの作成に失敗\n");
 }
 
-// Reads `bytes` as a cache file for a job of `sample_count` samples.
+// Reads `bytes` as a cache file for an input of `sample_count` samples.
 struct ReadResult {
     int status;
     std::string log;
-    ResampleJob job;
+    AnalysisResult analysis;
 };
 
 ReadResult read_cache(const Bytes& bytes, int sample_count = 100000) {
     test::TempDir dir;
     test::write_bytes(dir.file("a.pmk"), bytes);
     ReadResult r{};
-    r.job.sample_count = sample_count;
-    r.job.marks.assign(3, PitchMarkEntry{7, 7});  // replaced
+    r.analysis.marks.assign(3, PitchMarkEntry{7, 7});  // replaced
     test::LogCapture log;
     FileHandle f = open_file(dir.file("a.pmk"), "rb");
-    r.status = read_pitch_mark_file(f.get(), r.job);
+    r.status = read_pitch_mark_file(f.get(), sample_count, r.analysis);
     r.log = log.text();
     return r;
 }
@@ -101,16 +103,16 @@ std::vector<std::pair<int, int>> entries(const std::vector<PitchMarkEntry>& mark
     return e;
 }
 
-TEST(ReadPitchMarkFile, LoadsTheEntriesWithATerminator) {
+TEST(ReadPitchMarkFile, LoadsTheEntries) {
     const ReadResult r = read_cache(pmk(19, 125.5, 3, {{49, 49}, {99, 50}, {299, 511}}));
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.job.mean_period, 125.5);
-    const std::vector<std::pair<int, int>> expected{{49, 49}, {99, 50}, {299, 511}, {0, 0}};
-    EXPECT_EQ(entries(r.job.marks), expected);
+    EXPECT_EQ(r.analysis.mean_period, 125.5);
+    const std::vector<std::pair<int, int>> expected{{49, 49}, {99, 50}, {299, 511}};
+    EXPECT_EQ(entries(r.analysis.marks), expected);
 
     const ReadResult empty = read_cache(pmk(19, 0.0, 0, {}));
     ASSERT_EQ(empty.status, 0);
-    EXPECT_EQ(entries(empty.job.marks), (std::vector<std::pair<int, int>>{{0, 0}}));
+    EXPECT_TRUE(empty.analysis.marks.empty());
 
     // The version is not examined.
     EXPECT_EQ(read_cache(pmk(3, 0.0, 1, {{49, 49}})).status, 0);
@@ -122,7 +124,7 @@ TEST(ReadPitchMarkFile, RefusesCountsTheFileCannotHold) {
         const ReadResult r = read_cache(pmk(19, 100.0, count, {{49, 49}, {99, 50}}));
         EXPECT_EQ(r.status, -1) << count;
         EXPECT_EQ(r.log, "エラー:合成パラメータ数の読み込みに失敗\n") << count;
-        EXPECT_TRUE(r.job.marks.empty());
+        EXPECT_TRUE(r.analysis.marks.empty());
     }
     // A partial entry after the last whole one is not counted.
     Bytes b = pmk(19, 100.0, 2, {{49, 49}});
@@ -161,18 +163,21 @@ TEST(PitchMarkCacheName, ReplacesTheLastDotOrBackslash) {
     EXPECT_EQ(pitch_mark_cache_name("file"), "");
 }
 
-// A job of a quarter second of voice, its input named voice.wav in `dir`.
-ResampleJob voice_job(const test::TempDir& dir, int count = 11025) {
-    ResampleJob job = test::make_job(test::harmonic_signal(count, [](int) { return 150.0; }), 44100);
-    job.input_path = dir.file("voice.wav");
-    return job;
+// A quarter second of voice, its input named voice.wav in `dir`.
+struct VoiceInput {
+    DecodedInput input;
+    std::string input_path;
+};
+VoiceInput voice_job(const test::TempDir& dir, int count = 11025) {
+    return VoiceInput{test::make_input(test::harmonic_signal(count, [](int) { return 150.0; }), 44100),
+                      dir.file("voice.wav")};
 }
 
 // The .pmk a fresh analysis of voice_job writes.
 Bytes fresh_cache() {
     test::TempDir dir;
-    ResampleJob job = voice_job(dir);
-    EXPECT_EQ(create_pitch_mark_file(job, dir.file("fresh.pmk")), 0);
+    VoiceInput job = voice_job(dir);
+    EXPECT_EQ(create_pitch_mark_file(job.input, dir.file("fresh.pmk")), 0);
     return test::read_bytes(dir.file("fresh.pmk"));
 }
 
@@ -190,16 +195,17 @@ TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
     };
     for (const auto& [state, content] : states) {
         test::TempDir dir;
-        ResampleJob job = voice_job(dir);
+        VoiceInput job = voice_job(dir);
         if (std::string(state) != "absent") test::write_bytes(dir.file("voice_wav.pmk"), content);
         test::write_bytes(dir.file("voice.wav.pmk"), {1, 2, 3});  // older name: deleted
-        FileHandle f = open_pitch_mark_cache(job, job.input_path, 0);
+        FileHandle f = open_pitch_mark_cache(job.input, job.input_path, 0);
         ASSERT_TRUE(f) << state;
         EXPECT_EQ(std::ftell(f.get()), 0) << state;
         EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh) << state;
         EXPECT_EQ(dir.entries(), (std::vector<std::string>{"voice_wav.pmk"})) << state;
-        ASSERT_EQ(read_pitch_mark_file(f.get(), job), 0) << state;
-        EXPECT_EQ(job.marks.size(), (fresh.size() - 14) / 8 + 1);
+        AnalysisResult analysis;
+        ASSERT_EQ(read_pitch_mark_file(f.get(), job.input.samples.count(), analysis), 0) << state;
+        EXPECT_EQ(analysis.marks.size(), (fresh.size() - 14) / 8);
     }
 }
 
@@ -208,20 +214,20 @@ TEST(OpenPitchMarkCache, ReusesACurrentCacheUnlessRIsGiven) {
     const Bytes current = pmk(17, 150.0, 1, {{100, 150}});
     {
         test::TempDir dir;
-        ResampleJob job = voice_job(dir);
-        const double sample = job.samples[100];
+        VoiceInput job = voice_job(dir);
+        const double sample = job.input.samples[100];
         test::write_bytes(dir.file("voice_wav.pmk"), current);
-        FileHandle f = open_pitch_mark_cache(job, job.input_path, 0);
+        FileHandle f = open_pitch_mark_cache(job.input, job.input_path, 0);
         ASSERT_TRUE(f);
         EXPECT_EQ(std::ftell(f.get()), 2);
         EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), current);
-        EXPECT_EQ(job.samples[100], sample);  // not analysed, so not filtered
+        EXPECT_EQ(job.input.samples[100], sample);  // not analysed, so not filtered
     }
     {
         test::TempDir dir;
-        ResampleJob job = voice_job(dir);
+        VoiceInput job = voice_job(dir);
         test::write_bytes(dir.file("voice_wav.pmk"), current);
-        FileHandle f = open_pitch_mark_cache(job, job.input_path, 1);
+        FileHandle f = open_pitch_mark_cache(job.input, job.input_path, 1);
         ASSERT_TRUE(f);
         EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), fresh);
     }
@@ -235,12 +241,12 @@ TEST(OpenPitchMarkCache, ANewCacheReplacesTheOldOneInOneStep) {
     // a reader that has the old file open keeps reading the old file whole,
     // and the cache name never shows a partly written file.
     test::TempDir dir;
-    ResampleJob job = voice_job(dir);
+    VoiceInput job = voice_job(dir);
     const Bytes stale = pmk(16, 100.0, 1, {{100, 150}});
     test::write_bytes(dir.file("voice_wav.pmk"), stale);
     FileHandle reader = open_file(dir.file("voice_wav.pmk"), "rb");
     ASSERT_TRUE(reader);
-    ASSERT_TRUE(open_pitch_mark_cache(job, job.input_path, 0));
+    ASSERT_TRUE(open_pitch_mark_cache(job.input, job.input_path, 0));
     Bytes seen(stale.size() + 16);
     seen.resize(std::fread(seen.data(), 1, seen.size(), reader.get()));
     EXPECT_EQ(seen, stale);
@@ -252,10 +258,10 @@ TEST(OpenPitchMarkCache, AFailedAnalysisLeavesNoCache) {
     // 40 samples give no mark at all: placement fails.
     for (const bool stale : {false, true}) {
         test::TempDir dir;
-        ResampleJob job = voice_job(dir, 40);
+        VoiceInput job = voice_job(dir, 40);
         if (stale) test::write_bytes(dir.file("voice_wav.pmk"), pmk(16, 100.0, 0, {}));
         test::LogCapture log;
-        EXPECT_FALSE(open_pitch_mark_cache(job, job.input_path, 0));
+        EXPECT_FALSE(open_pitch_mark_cache(job.input, job.input_path, 0));
         EXPECT_EQ(log.text(), "エラー:音声パラメータの抽出に失敗\nエラー:パラメータ記録処理に失敗\n");
         EXPECT_TRUE(dir.entries().empty());
     }
@@ -263,9 +269,9 @@ TEST(OpenPitchMarkCache, AFailedAnalysisLeavesNoCache) {
 
 TEST(OpenPitchMarkCache, RefusesAnInputNameWithoutDotOrBackslash) {
     test::TempDir dir;
-    ResampleJob job = voice_job(dir);
+    VoiceInput job = voice_job(dir);
     test::LogCapture log;
-    EXPECT_FALSE(open_pitch_mark_cache(job, "voice", 0));
+    EXPECT_FALSE(open_pitch_mark_cache(job.input, "voice", 0));
     EXPECT_EQ(log.text(), "エラー:入力音声ファイル名が不正\n");
 }
 

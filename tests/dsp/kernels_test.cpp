@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dsp/kernels.h"
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace qern {
 namespace {

@@ -3,15 +3,17 @@
 #include <cmath>
 #include <vector>
 
-#include "driver/text_encoding.h"
+#include "base/text_encoding.h"
 #include "synthesis/grain_engine.h"
-#include "test_support.h"
+#include "support/signals.h"
+#include "support/notes.h"
 
 namespace qern {
 namespace {
 
 using test::impulses_at;
-using test::make_job;
+using test::make_note_case;
+using test::NoteCase;
 using test::nonzero_indices;
 using test::regular_marks;
 
@@ -21,15 +23,15 @@ double hann_weight(int k, int n) { return 0.5 - 0.5 * std::cos(2.0 * PI * k / n)
 
 double test_signal(int i) { return 1000.0 * std::sin(0.05 * i) + 300.0 * std::cos(0.31 * i + 1.0); }
 
-SampleSpan input_of(ResampleJob& job) { return job.samples.span(); }
+SampleSpan input_of(NoteCase& setup) { return setup.input.samples.span(); }
 
 // --- extract_grain -------------------------------------------------------
 
 TEST(ExtractGrain, WithoutScaleIsTheSourceTimesAHannWindowOfTwoPeriods) {
-    ResampleJob job = make_job(2000, test_signal, {}, 0.0);
+    NoteCase setup = make_note_case(2000, test_signal, {}, 0.0);
     GrainBuffer grain;
     const int mark = 700, P = 137;
-    ASSERT_EQ(extract_grain(input_of(job), grain, mark, P, 1.0), 0);
+    ASSERT_EQ(extract_grain(input_of(setup), grain, mark, P, 1.0), 0);
     for (int i = -P; i < P; ++i) {
         const double expected = test_signal(mark + i) * hann_weight(i + P, 2 * P);
         EXPECT_NEAR(grain[i], expected, 1e-9) << "element " << i;
@@ -39,7 +41,7 @@ TEST(ExtractGrain, WithoutScaleIsTheSourceTimesAHannWindowOfTwoPeriods) {
 // The grain at scale f is the truncated-sinc interpolation of the two source
 // periods at j / f, windowed over trunc(2P f) samples from element -H.
 TEST(ExtractGrain, ScaledGrainHasHalfLengthTruncPfAndWindowTrunc2Pf) {
-    ResampleJob job = make_job(3000, test_signal, {}, 0.0);
+    NoteCase setup = make_note_case(3000, test_signal, {}, 0.0);
     const int mark = 1500;
     for (int g : {-100, -37, 50, 100}) {
         for (int P : {49, 200, 511}) {
@@ -47,7 +49,7 @@ TEST(ExtractGrain, ScaledGrainHasHalfLengthTruncPfAndWindowTrunc2Pf) {
             const int H = static_cast<int>(P * f);
             const int W = static_cast<int>(2 * P * f);
             GrainBuffer grain;
-            ASSERT_EQ(extract_grain(input_of(job), grain, mark, P, f), 0);
+            ASSERT_EQ(extract_grain(input_of(setup), grain, mark, P, f), 0);
             for (int i = -H; i < H; ++i) {
                 const double u = i / f;
                 double sum = 0.0;
@@ -66,79 +68,79 @@ TEST(ExtractGrain, ScaledGrainHasHalfLengthTruncPfAndWindowTrunc2Pf) {
 
 TEST(ExtractGrain, SourceOutsideTheInputBufferReadsAsSilence) {
     // A cache made for a longer recording can hold marks past the samples.
-    ResampleJob job = make_job(1000, [](int) { return 5.0; }, {}, 0.0);
+    NoteCase setup = make_note_case(1000, [](int) { return 5.0; }, {}, 0.0);
     GrainBuffer grain;
-    ASSERT_EQ(extract_grain(input_of(job), grain, 1000000, 300, 1.0), 0);
+    ASSERT_EQ(extract_grain(input_of(setup), grain, 1000000, 300, 1.0), 0);
     for (int i = -300; i < 300; ++i) EXPECT_EQ(grain[i], 0.0);
-    ASSERT_EQ(extract_grain(input_of(job), grain, 1000000, 300, std::pow(10.0, 0.5)), 0);
+    ASSERT_EQ(extract_grain(input_of(setup), grain, 1000000, 300, std::pow(10.0, 0.5)), 0);
     for (int i = -948; i < 948; ++i) EXPECT_EQ(grain[i], 0.0);
     // Straddling the end of the buffer (1000 samples + 2048 margin): the part
     // inside is taken as it stands.
-    job.samples[1000 + SAMPLE_MARGIN - 1] = 7.0;
-    ASSERT_EQ(extract_grain(input_of(job), grain, 3000, 100, 1.0), 0);
+    setup.input.samples[1000 + SAMPLE_MARGIN - 1] = 7.0;
+    ASSERT_EQ(extract_grain(input_of(setup), grain, 3000, 100, 1.0), 0);
     EXPECT_NEAR(grain[47], 7.0 * hann_weight(147, 200), 1e-12);
     for (int i = 48; i < 100; ++i) EXPECT_EQ(grain[i], 0.0);
 }
 
 TEST(ExtractGrain, RefusesPeriodsAndScalesTheBufferCannotHold) {
-    ResampleJob job = make_job(3000, test_signal, {}, 0.0);
+    NoteCase setup = make_note_case(3000, test_signal, {}, 0.0);
     GrainBuffer grain;
-    EXPECT_EQ(extract_grain(input_of(job), grain, 1500, 511, std::pow(10.0, 0.5)), 0);
-    EXPECT_EQ(extract_grain(input_of(job), grain, 1500, 512, 1.0), -1);
-    EXPECT_EQ(extract_grain(input_of(job), grain, 1500, -60, 1.0), -1);
-    EXPECT_EQ(extract_grain(input_of(job), grain, 1500, 511, std::pow(10.0, 101 / 200.0)), -1);
+    EXPECT_EQ(extract_grain(input_of(setup), grain, 1500, 511, std::pow(10.0, 0.5)), 0);
+    EXPECT_EQ(extract_grain(input_of(setup), grain, 1500, 512, 1.0), -1);
+    EXPECT_EQ(extract_grain(input_of(setup), grain, 1500, -60, 1.0), -1);
+    EXPECT_EQ(extract_grain(input_of(setup), grain, 1500, 511, std::pow(10.0, 101 / 200.0)), -1);
 }
 
 // --- output_period ------------------------------------------------------------
 
 TEST(OutputPeriod, ModulationMixesTargetAndTheMarksOwnPeriod) {
-    ResampleJob job;
-    job.target_period = 90.0;
-    job.mean_period = 100.0;
-    job.modulation = 0;
-    EXPECT_EQ(output_period(0.0, 120, job), 90.0);
-    EXPECT_EQ(output_period(12345.5, 73, job), 90.0);
-    job.modulation = 100;
-    EXPECT_NEAR(output_period(0.0, 120, job), 108.0, 1e-12);
-    job.modulation = 50;
-    EXPECT_NEAR(output_period(0.0, 120, job), 99.0, 1e-12);
-    job.modulation = 300;  // P/mean 0.5: 150 + 100 - 300 < 0
-    EXPECT_LT(output_period(0.0, 50, job), 0.0);
+    NoteCase setup;
+    setup.note.target_period = 90.0;
+    setup.analysis.mean_period = 100.0;
+    setup.note.modulation = 0;
+    EXPECT_EQ(output_period(0.0, 120, setup.note, setup.analysis.mean_period), 90.0);
+    EXPECT_EQ(output_period(12345.5, 73, setup.note, setup.analysis.mean_period), 90.0);
+    setup.note.modulation = 100;
+    EXPECT_NEAR(output_period(0.0, 120, setup.note, setup.analysis.mean_period), 108.0, 1e-12);
+    setup.note.modulation = 50;
+    EXPECT_NEAR(output_period(0.0, 120, setup.note, setup.analysis.mean_period), 99.0, 1e-12);
+    setup.note.modulation = 300;  // P/mean 0.5: 150 + 100 - 300 < 0
+    EXPECT_LT(output_period(0.0, 50, setup.note, setup.analysis.mean_period), 0.0);
 }
 
 TEST(OutputPeriod, BendCurveInterpolatesByOutputTimeAndEndsWithOne) {
-    ResampleJob job;
-    job.target_period = 100.0;
-    job.mean_period = 100.0;
-    job.bend_spacing = 100;
-    job.bend_count = 2;
-    job.bend_curve = {0.5, 2.0, 1.0};
-    EXPECT_DOUBLE_EQ(output_period(0.0, 100, job), 50.0);
-    EXPECT_DOUBLE_EQ(output_period(50.0, 100, job), 125.0);
-    EXPECT_DOUBLE_EQ(output_period(100.0, 100, job), 200.0);
-    EXPECT_DOUBLE_EQ(output_period(137.5, 100, job), 162.5);  // (62.5*2 + 37.5*1) / 100
-    EXPECT_DOUBLE_EQ(output_period(200.0, 100, job), 100.0);  // at the end: the last point, 1
-    EXPECT_DOUBLE_EQ(output_period(200.25, 100, job), 100.0);
-    EXPECT_DOUBLE_EQ(output_period(1e9, 100, job), 100.0);
+    NoteCase setup;
+    setup.note.target_period = 100.0;
+    setup.analysis.mean_period = 100.0;
+    setup.note.bend.bend_spacing = 100;
+    setup.note.bend.bend_count = 2;
+    setup.note.bend.bend_curve = {0.5, 2.0, 1.0};
+    EXPECT_DOUBLE_EQ(output_period(0.0, 100, setup.note, setup.analysis.mean_period), 50.0);
+    EXPECT_DOUBLE_EQ(output_period(50.0, 100, setup.note, setup.analysis.mean_period), 125.0);
+    EXPECT_DOUBLE_EQ(output_period(100.0, 100, setup.note, setup.analysis.mean_period), 200.0);
+    EXPECT_DOUBLE_EQ(output_period(137.5, 100, setup.note, setup.analysis.mean_period), 162.5);  // (62.5*2 + 37.5*1) / 100
+    EXPECT_DOUBLE_EQ(output_period(200.0, 100, setup.note, setup.analysis.mean_period), 100.0);  // at the end: the last point, 1
+    EXPECT_DOUBLE_EQ(output_period(200.25, 100, setup.note, setup.analysis.mean_period), 100.0);
+    EXPECT_DOUBLE_EQ(output_period(1e9, 100, setup.note, setup.analysis.mean_period), 100.0);
 
     // Exactly at the end the curve's last point is read; only past it is
     // the factor 1.
-    job.bend_curve = {0.5, 2.0, 3.0};
-    EXPECT_DOUBLE_EQ(output_period(200.0, 100, job), 300.0);
-    EXPECT_DOUBLE_EQ(output_period(200.0001, 100, job), 100.0);
+    setup.note.bend.bend_curve = {0.5, 2.0, 3.0};
+    EXPECT_DOUBLE_EQ(output_period(200.0, 100, setup.note, setup.analysis.mean_period), 300.0);
+    EXPECT_DOUBLE_EQ(output_period(200.0001, 100, setup.note, setup.analysis.mean_period), 100.0);
 }
 
 TEST(OutputPeriod, CurveWithoutPositiveSpacingIsNotApplied) {
-    ResampleJob job;
-    job.target_period = 100.0;
-    job.mean_period = 100.0;
-    job.bend_count = 2;
-    job.bend_curve = {0.5, 2.0, 1.0};
+    NoteCase setup;
+    setup.note.target_period = 100.0;
+    setup.analysis.mean_period = 100.0;
+    setup.note.bend.bend_count = 2;
+    setup.note.bend.bend_curve = {0.5, 2.0, 1.0};
     for (int spacing : {0, -256}) {
-        job.bend_spacing = spacing;
-        EXPECT_EQ(output_period(0.0, 100, job), 100.0);
-        EXPECT_EQ(output_period(-300.0, 100, job), 100.0);
-        EXPECT_EQ(output_period(150.0, 100, job), 100.0);
+        setup.note.bend.bend_spacing = spacing;
+        EXPECT_EQ(output_period(0.0, 100, setup.note, setup.analysis.mean_period), 100.0);
+        EXPECT_EQ(output_period(-300.0, 100, setup.note, setup.analysis.mean_period), 100.0);
+        EXPECT_EQ(output_period(150.0, 100, setup.note, setup.analysis.mean_period), 100.0);
     }
 }
 
@@ -191,10 +193,10 @@ TEST(OverlapAddGrain, NeverWritesOutsideTheBuffer) {
 TEST(SynthesizeSection, VoicedGrainsAdvanceByExactlyTheTargetPeriod) {
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 4100, 100);
     for (double target : {100.0, 100.25, 37.5, 230.0}) {
-        ResampleJob job = make_job(4100, impulses_at(marks), marks, 100.0);
-        job.target_period = target;
+        NoteCase setup = make_note_case(4100, impulses_at(marks), marks, 100.0);
+        setup.note.target_period = target;
         SampleBuffer out = SampleBuffer::allocate(3000 + OUTPUT_TAIL);
-        const double end = synthesize_section(job, 0, 4000, out.span(), 3000, 0.0);
+        const double end = synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 4000, out.span(), 3000, 0.0);
 
         const std::vector<int> laid = nonzero_indices(out, -SAMPLE_MARGIN, out.count());
         ASSERT_GE(laid.size(), 10u);
@@ -210,10 +212,10 @@ TEST(SynthesizeSection, VoicedGrainsAdvanceByExactlyTheTargetPeriod) {
 
 TEST(SynthesizeSection, FirstGrainLiesOneOutputPeriodAfterTheSectionStart) {
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 2000, 100);
-    ResampleJob job = make_job(2100, impulses_at(marks), marks, 100.0);
-    job.target_period = 100.4;
+    NoteCase setup = make_note_case(2100, impulses_at(marks), marks, 100.0);
+    setup.note.target_period = 100.4;
     SampleBuffer out = SampleBuffer::allocate(4000);
-    synthesize_section(job, 0, 2000, out.span(), 1000, 37.9);
+    synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 2000, out.span(), 1000, 37.9);
     EXPECT_EQ(nonzero_indices(out, -SAMPLE_MARGIN, 4000).front(), 37 + 101);
 }
 
@@ -222,9 +224,9 @@ TEST(SynthesizeSection, MarkAtStartPlusPeriodIsUsedOneSampleEarlierIsSkipped) {
     for (int offset : {P - 1, P}) {
         const int first = S + offset;
         std::vector<PitchMarkEntry> marks{{first, P}, {S + 400, P}, {S + 500, P}, {S + 600, P}};
-        ResampleJob job = make_job(3000, [first](int i) { return i == first ? 1.0 : 0.0; }, marks, 100.0);
+        NoteCase setup = make_note_case(3000, [first](int i) { return i == first ? 1.0 : 0.0; }, marks, 100.0);
         SampleBuffer out = SampleBuffer::allocate(1000);
-        const double end = synthesize_section(job, S, 600, out.span(), 600, 0.0);
+        const double end = synthesize_section(setup.input.samples, setup.analysis, setup.note, S, 600, out.span(), 600, 0.0);
         EXPECT_GT(end, 0.0);
         const std::vector<int> laid = nonzero_indices(out, -SAMPLE_MARGIN, 1000);
         if (offset == P) {
@@ -241,6 +243,8 @@ struct GrainExtent {
     int half;  // non-zero samples reach this far on both sides of the centre
 };
 
+void PrintTo(const GrainExtent& e, std::ostream* os) { *os << "g " << e.g << ", half " << e.half; }
+
 class UnvoicedGrains : public ::testing::TestWithParam<GrainExtent> {};
 
 // An unvoiced grain spans trunc(2 * 49 f) windowed samples from -H, and the
@@ -251,10 +255,10 @@ TEST_P(UnvoicedGrains, SpanFollowsGButSpacingStaysAt49) {
     const int half = GetParam().half;
     {
         // One grain of a constant source: its extent.
-        ResampleJob job = make_job(1000, [](int) { return 1.0; }, {{400, UNVOICED_T0}}, 0.0);
-        job.flag_g = g;
+        NoteCase setup = make_note_case(1000, [](int) { return 1.0; }, {{400, UNVOICED_T0}}, 0.0);
+        setup.note.flag_g = g;
         SampleBuffer out = SampleBuffer::allocate(4000);
-        synthesize_section(job, 0, 400, out.span(), 49, 1000.0);
+        synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 400, out.span(), 49, 1000.0);
         const std::vector<int> laid = nonzero_indices(out, -SAMPLE_MARGIN, 4000);
         ASSERT_FALSE(laid.empty());
         EXPECT_EQ(laid.front(), 1050 - half);
@@ -264,15 +268,15 @@ TEST_P(UnvoicedGrains, SpanFollowsGButSpacingStaysAt49) {
     {
         // A run of unvoiced marks with an impulse at each: one peak every 49.
         const std::vector<PitchMarkEntry> marks = regular_marks(49, 3000, UNVOICED_T0);
-        ResampleJob job = make_job(3100, impulses_at(marks), marks, 0.0);
-        job.flag_g = g;
-        job.target_period = 77.7;
-        job.modulation = 50;
-        job.bend_spacing = 10;
-        job.bend_count = 1;
-        job.bend_curve = {0.5, 1.0};
+        NoteCase setup = make_note_case(3100, impulses_at(marks), marks, 0.0);
+        setup.note.flag_g = g;
+        setup.note.target_period = 77.7;
+        setup.note.modulation = 50;
+        setup.note.bend.bend_spacing = 10;
+        setup.note.bend.bend_count = 1;
+        setup.note.bend.bend_curve = {0.5, 1.0};
         SampleBuffer out = SampleBuffer::allocate(3000 + OUTPUT_TAIL);
-        synthesize_section(job, 0, 3000, out.span(), 2000, 0.0);
+        synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 3000, out.span(), 2000, 0.0);
         for (int k = 0; k < 40; ++k) {
             const int centre = 50 + 49 * k;
             int best = centre - 24;
@@ -286,13 +290,18 @@ TEST_P(UnvoicedGrains, SpanFollowsGButSpacingStaysAt49) {
 
 INSTANTIATE_TEST_SUITE_P(AcrossG, UnvoicedGrains,
                          ::testing::Values(GrainExtent{-100, 14}, GrainExtent{-50, 26}, GrainExtent{0, 48},
-                                           GrainExtent{50, 86}, GrainExtent{100, 153}));
+                                           GrainExtent{50, 86}, GrainExtent{100, 153}),
+                         [](const ::testing::TestParamInfo<GrainExtent>& param_info) {
+                             // "g_minus100", "g0", "g50": names may hold no '-'.
+                             const int g = param_info.param.g;
+                             return std::string(g < 0 ? "g_minus" : "g") + std::to_string(g < 0 ? -g : g);
+                         });
 
 TEST(SynthesizeSection, OnlyUnvoicedEntriesNeedNoMeanPeriod) {
     const std::vector<PitchMarkEntry> marks = regular_marks(49, 2000, UNVOICED_T0);
-    ResampleJob job = make_job(2100, impulses_at(marks), marks, 0.0);
+    NoteCase setup = make_note_case(2100, impulses_at(marks), marks, 0.0);
     SampleBuffer out = SampleBuffer::allocate(1500 + OUTPUT_TAIL);
-    const double end = synthesize_section(job, 0, 1960, out.span(), 1500, 0.0);
+    const double end = synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 1960, out.span(), 1500, 0.0);
     const std::vector<int> laid = nonzero_indices(out, -SAMPLE_MARGIN, out.count());
     ASSERT_GE(laid.size(), 30u);
     for (std::size_t k = 0; k < laid.size(); ++k) EXPECT_EQ(laid[k], 50 + 49 * static_cast<int>(k));
@@ -301,23 +310,23 @@ TEST(SynthesizeSection, OnlyUnvoicedEntriesNeedNoMeanPeriod) {
 
 TEST(SynthesizeSection, EmptyOrInvertedRangesLayNothingAndReturnTheStart) {
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 3000, 100);
-    ResampleJob job = make_job(3100, [](int) { return 1.0; }, marks, 100.0);
+    NoteCase setup = make_note_case(3100, [](int) { return 1.0; }, marks, 100.0);
     SampleBuffer out = SampleBuffer::allocate(5000);
-    EXPECT_EQ(synthesize_section(job, 500, 1000, out.span(), 0, 12.5), 12.5);      // Lo = 0
-    EXPECT_EQ(synthesize_section(job, 500, -300, out.span(), 2000, 12.5), 12.5);   // Ls < 0
-    EXPECT_EQ(synthesize_section(job, -800, 500, out.span(), 2000, 0.0), 0.0);     // S + Ls <= 0
+    EXPECT_EQ(synthesize_section(setup.input.samples, setup.analysis, setup.note, 500, 1000, out.span(), 0, 12.5), 12.5);      // Lo = 0
+    EXPECT_EQ(synthesize_section(setup.input.samples, setup.analysis, setup.note, 500, -300, out.span(), 2000, 12.5), 12.5);   // Ls < 0
+    EXPECT_EQ(synthesize_section(setup.input.samples, setup.analysis, setup.note, -800, 500, out.span(), 2000, 0.0), 0.0);     // S + Ls <= 0
     // Ls = 0 with output to fill: the time ratio is infinite; nothing is laid
     // (rather than stepping towards an infinite mapped time for ever).
-    EXPECT_EQ(synthesize_section(job, 500, 0, out.span(), 2000, 12.5), 12.5);
+    EXPECT_EQ(synthesize_section(setup.input.samples, setup.analysis, setup.note, 500, 0, out.span(), 2000, 12.5), 12.5);
     EXPECT_TRUE(nonzero_indices(out, -SAMPLE_MARGIN, 5000).empty());
 }
 
 TEST(SynthesizeSection, MarksRunningOutAreLoggedAndTheTimeReachedReturned) {
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 1000, 100);
-    ResampleJob job = make_job(3000, impulses_at(marks), marks, 100.0);
+    NoteCase setup = make_note_case(3000, impulses_at(marks), marks, 100.0);
     SampleBuffer out = SampleBuffer::allocate(3000 + OUTPUT_TAIL);
     ::testing::internal::CaptureStderr();
-    const double end = synthesize_section(job, 0, 3000, out.span(), 3000, 0.0);
+    const double end = synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 3000, out.span(), 3000, 0.0);
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(end, 900.0);
     EXPECT_EQ(log, to_console_encoding("エラー:ピッチの読み込みに失敗\n"));
@@ -329,14 +338,14 @@ TEST(SynthesizeSection, MarksRunningOutAreLoggedAndTheTimeReachedReturned) {
 TEST(SynthesizeSection, NonPositiveOrTinyOutputPeriodsEndTheWalk) {
     std::vector<PitchMarkEntry> marks;
     for (int m = 200, k = 0; m < 20300; m += 150, ++k) marks.push_back({m, k % 2 == 0 ? 60 : 140});
-    const auto make = [&] { return make_job(20400, impulses_at(marks), marks, 100.0); };
+    const auto make = [&] { return make_note_case(20400, impulses_at(marks), marks, 100.0); };
     SampleBuffer out = SampleBuffer::allocate(40000 + OUTPUT_TAIL);
 
     {
         // P 60: (1000 * 0.6 + 100 - 1000) / 100 < 0; P 140: 5 * target.
-        ResampleJob job = make();
-        job.modulation = 1000;
-        const double end = synthesize_section(job, 0, 20000, out.span(), 40000, 0.0);
+        NoteCase setup = make();
+        setup.note.modulation = 1000;
+        const double end = synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 20000, out.span(), 40000, 0.0);
         EXPECT_GE(end, 40000.0);
         EXPECT_LT(end, 41000.0);
         const std::vector<int> laid = nonzero_indices(out, -SAMPLE_MARGIN, out.count());
@@ -345,21 +354,21 @@ TEST(SynthesizeSection, NonPositiveOrTinyOutputPeriodsEndTheWalk) {
     }
     ::testing::internal::CaptureStderr();  // the marks run out: logged
     for (double target : {1e-300, 1e-9, 0.3, 0.49}) {
-        ResampleJob job = make();
-        job.target_period = target;
-        EXPECT_EQ(synthesize_section(job, 0, 20000, out.span(), 40000, 0.0), 0.0) << target;
+        NoteCase setup = make();
+        setup.note.target_period = target;
+        EXPECT_EQ(synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 20000, out.span(), 40000, 0.0), 0.0) << target;
     }
     {
         // Just above the floor a whole section is still laid.
-        ResampleJob job = make();
-        job.target_period = 0.5;
-        EXPECT_GE(synthesize_section(job, 0, 20000, out.span(), 4000, 0.0), 4000.0);
+        NoteCase setup = make();
+        setup.note.target_period = 0.5;
+        EXPECT_GE(synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 20000, out.span(), 4000, 0.0), 4000.0);
     }
     for (double mean : {0.0, -1.0, std::nan("")}) {
-        ResampleJob job = make();
-        job.mean_period = mean;
-        job.modulation = 100;
-        EXPECT_EQ(synthesize_section(job, 0, 20000, out.span(), 40000, 0.0), 0.0) << mean;
+        NoteCase setup = make();
+        setup.analysis.mean_period = mean;
+        setup.note.modulation = 100;
+        EXPECT_EQ(synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 20000, out.span(), 40000, 0.0), 0.0) << mean;
     }
     ::testing::internal::GetCapturedStderr();
 }
@@ -369,27 +378,27 @@ TEST(SynthesizeSection, NonPositiveOrTinyOutputPeriodsEndTheWalk) {
 // section starts beyond the buffer and its margin.
 TEST(SynthesizeSection, SectionStartingBeyondTheBufferWritesNothing) {
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 3000, 100);
-    ResampleJob job = make_job(3100, [](int) { return 1.0; }, marks, 100.0);
+    NoteCase setup = make_note_case(3100, [](int) { return 1.0; }, marks, 100.0);
     SampleBuffer out = SampleBuffer::allocate(1300);
-    const double p1 = synthesize_section(job, 0, 1, out.span(), 300, 0.0);
+    const double p1 = synthesize_section(setup.input.samples, setup.analysis, setup.note, 0, 1, out.span(), 300, 0.0);
     EXPECT_GT(p1, 1300.0 + SAMPLE_MARGIN);
     // Its own grains stop below section time 300 + 1024.
     EXPECT_NE(out[1323], 0.0);
     for (int i = 1324; i < 1300 + SAMPLE_MARGIN; ++i) ASSERT_EQ(out[i], 0.0) << i;
-    const double p2 = synthesize_section(job, 1, 2900, out.span(), 1000, p1);
+    const double p2 = synthesize_section(setup.input.samples, setup.analysis, setup.note, 1, 2900, out.span(), 1000, p1);
     EXPECT_GT(p2, p1);
     for (int i = 1324; i < 1300 + SAMPLE_MARGIN; ++i) ASSERT_EQ(out[i], 0.0) << i;
     // A start inside the margin writes up to the buffer's end and no further.
-    synthesize_section(job, 1, 2900, out.span(), 1000, 1300.0 + SAMPLE_MARGIN - 150.0);
+    synthesize_section(setup.input.samples, setup.analysis, setup.note, 1, 2900, out.span(), 1000, 1300.0 + SAMPLE_MARGIN - 150.0);
     EXPECT_NE(out[1300 + SAMPLE_MARGIN - 1], 0.0);
 }
 
 TEST(SynthesizeSection, MarksPastTheEndOfTheSamplesLaySilence) {
     // A cache kept from a longer recording.
     const std::vector<PitchMarkEntry> marks = regular_marks(100, 100000, 100);
-    ResampleJob job = make_job(1000, [](int) { return 1.0; }, marks, 100.0);
+    NoteCase setup = make_note_case(1000, [](int) { return 1.0; }, marks, 100.0);
     SampleBuffer out = SampleBuffer::allocate(20000 + OUTPUT_TAIL);
-    const double end = synthesize_section(job, 500, 50000, out.span(), 20000, 0.0);
+    const double end = synthesize_section(setup.input.samples, setup.analysis, setup.note, 500, 50000, out.span(), 20000, 0.0);
     EXPECT_GE(end, 20000.0);
     EXPECT_NE(out[100], 0.0);
     EXPECT_EQ(out[5000], 0.0);

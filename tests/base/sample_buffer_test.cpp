@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 namespace qern {
 namespace {

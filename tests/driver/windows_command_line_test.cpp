@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/file_io.h"
+#include "base/file_io.h"
 #ifdef _WIN32
 #include <windows.h>
 

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/error_log.h"
-#include "driver/text_encoding.h"
-#include "test_support.h"
+#include "base/error_log.h"
+#include "base/text_encoding.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
@@ -26,28 +27,28 @@ protected:
     int read(const std::string& bytes, const std::string& name = "in.wav") {
         const std::string path = dir.file(name);
         test::write_file(path, bytes);
-        return read_wav_file(path, job);
+        return read_wav_file(path, input);
     }
 
     std::vector<double> samples() const {
-        return std::vector<double>(job.samples.data(), job.samples.data() + job.sample_count);
+        return std::vector<double>(input.samples.data(), input.samples.data() + input.samples.count());
     }
 
     test::TempDir dir;
-    ResampleJob job;
+    DecodedInput input;
 };
 
 TEST_F(WavReader, CanonicalMono16BitKeepsTheIntegerScale) {
     std::vector<int> values(500);
     for (int i = 0; i < 500; ++i) values[i] = (i * 131) % 65536 - 32768;
     ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16(values))), 0);
-    EXPECT_EQ(job.sample_rate, 44100);
-    EXPECT_EQ(job.sample_count, 500);
-    EXPECT_EQ(job.samples.count(), 500);
-    for (int i = 0; i < 500; ++i) EXPECT_EQ(job.samples[i], values[i]) << i;
+    EXPECT_EQ(input.sample_rate, 44100);
+    EXPECT_EQ(input.samples.count(), 500);
+    EXPECT_EQ(input.samples.count(), 500);
+    for (int i = 0; i < 500; ++i) EXPECT_EQ(input.samples[i], values[i]) << i;
     for (int i = 1; i <= SAMPLE_MARGIN; ++i) {
-        EXPECT_EQ(job.samples[-i], 0.0);
-        EXPECT_EQ(job.samples[500 - 1 + i], 0.0);
+        EXPECT_EQ(input.samples[-i], 0.0);
+        EXPECT_EQ(input.samples[500 - 1 + i], 0.0);
     }
     EXPECT_EQ(logged_messages(), "");
 }
@@ -55,7 +56,7 @@ TEST_F(WavReader, CanonicalMono16BitKeepsTheIntegerScale) {
 TEST_F(WavReader, DecodesEveryDepthAndMixesStereoToTheMean) {
     ASSERT_EQ(read(wav_file(fmt_body(2, 16, 22050), pcm16({100, 300, -3, 0}))), 0);
     EXPECT_EQ(samples(), (std::vector<double>{200.0, -1.5}));
-    EXPECT_EQ(job.sample_rate, 22050);
+    EXPECT_EQ(input.sample_rate, 22050);
 
     ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), std::string("\x80\xFF\x00", 3))), 0);
     EXPECT_EQ(samples(), (std::vector<double>{0.0, 127.0, -128.0}));
@@ -80,7 +81,7 @@ TEST_F(WavReader, FindsTheDataChunkBehindOtherChunksByteByByte) {
     // "data" inside another chunk's content is taken for the data chunk.
     const std::string decoy = "junk" + le32(10) + "xxdata" + le32(2);
     ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16({5}), -1, decoy)), 0);
-    EXPECT_EQ(job.sample_count, 1);
+    EXPECT_EQ(input.samples.count(), 1);
     EXPECT_EQ(samples(), (std::vector<double>{static_cast<double>(0x6164)}));  // the bytes "da"
 }
 
@@ -98,7 +99,7 @@ TEST_F(WavReader, FmtChunkOfOtherSizeWarnsOnStandardErrorAndReads) {
 
 TEST_F(WavReader, TruncatedDataReadsAsZerosAndKeepsTheDeclaredLength) {
     ASSERT_EQ(read(wav_file(fmt_body(1, 16, 44100), pcm16({9, 8}) + "\x05", 10)), 0);
-    EXPECT_EQ(job.sample_count, 5);
+    EXPECT_EQ(input.samples.count(), 5);
     EXPECT_EQ(samples(), (std::vector<double>{9.0, 8.0, 0.0, 0.0, 0.0}));
 
     // The file ends inside a frame's second channel: the first value over two.
@@ -111,14 +112,14 @@ TEST_F(WavReader, DeclaredSizeFarBeyondTheFileIsClampedToTheBytesPresent) {
     const std::string data = pcm16({1, 2, 3});
     // A shortfall of up to MAX_DATA_SHORTFALL bytes is honoured ...
     ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), data, 6 + MAX_DATA_SHORTFALL)), 0);
-    EXPECT_EQ(job.sample_count, 6 + MAX_DATA_SHORTFALL);
+    EXPECT_EQ(input.samples.count(), 6 + MAX_DATA_SHORTFALL);
     // ... one byte more is not: the size becomes the 6 bytes present.
     ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), data, 7 + MAX_DATA_SHORTFALL)), 0);
-    EXPECT_EQ(job.sample_count, 6);
+    EXPECT_EQ(input.samples.count(), 6);
 
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(read(wav_file(fmt_body(1, 8, 8000), data, 0x7FFFFFFF)), 0);
-    EXPECT_EQ(job.sample_count, 6);
+    EXPECT_EQ(input.samples.count(), 6);
     EXPECT_EQ(samples(), (std::vector<double>{-127.0, -128.0, -126.0, -128.0, -125.0, -128.0}));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
@@ -164,8 +165,8 @@ TEST_F(WavReader, MalformedFilesFailWithTheirMessages) {
         clear_logged_messages();
         EXPECT_EQ(read(c.bytes), -1) << c.what;
         EXPECT_EQ(logged_messages(), c.log) << c.what;
-        EXPECT_TRUE(job.samples.empty()) << c.what;
-        EXPECT_EQ(job.sample_count, 0) << c.what;
+        EXPECT_TRUE(input.samples.empty()) << c.what;
+        EXPECT_EQ(input.samples.count(), 0) << c.what;
     }
 }
 
@@ -180,7 +181,7 @@ TEST_F(WavReader, NameMustEndInLowerOrUpperCaseWav) {
     // The file is opened before its name is tested.
     clear_logged_messages();
     const std::string missing = dir.file("x.txt");
-    EXPECT_EQ(read_wav_file(missing, job), -1);
+    EXPECT_EQ(read_wav_file(missing, input), -1);
     EXPECT_EQ(logged_messages(), "エラー:ファイル" + missing + "を開けません\n");
 }
 
@@ -188,7 +189,7 @@ TEST_F(WavReader, PathShorterThanFourCharactersIsAWrongExtension) {
     const auto previous = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
     test::write_file("wav", wav_file(fmt_body(1, 16, 44100), pcm16({1})));
-    const int result = read_wav_file("wav", job);
+    const int result = read_wav_file("wav", input);
     std::filesystem::current_path(previous);
     EXPECT_EQ(result, -1);
     EXPECT_EQ(logged_messages(), "エラー:未知の拡張子です\n");

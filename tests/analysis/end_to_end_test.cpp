@@ -10,8 +10,11 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "test_support.h"
-#include "driver/text_encoding.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+#include "support/process.h"
+#include "support/signals.h"
+#include "base/text_encoding.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
@@ -26,7 +29,7 @@ std::string voice_wav() {
 
 // The cache a fresh in-process analysis of `wav_path` writes.
 std::string expected_cache(const test::TempDir& dir, const std::string& wav_path) {
-    ResampleJob job;
+    DecodedInput job;
     EXPECT_EQ(read_wav_file(wav_path, job), 0);
     EXPECT_EQ(create_pitch_mark_file(job, dir.file("expected.pmk")), 0);
     const std::string bytes = test::read_file(dir.file("expected.pmk"));

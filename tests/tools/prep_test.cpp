@@ -9,10 +9,14 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "driver/error_log.h"
+#include "base/error_log.h"
 #include "driver/run.h"
 #include "tools/voicebank_prep.h"
-#include "test_support.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+#include "support/console.h"
+#include "support/process.h"
+#include "support/signals.h"
 
 namespace qern {
 namespace {

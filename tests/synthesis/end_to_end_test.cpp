@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/resample_job.h"
-#include "test_support.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "support/signals.h"
 #include "wav/wav_reader.h"
 #include "wav/wav_writer.h"
 
@@ -112,6 +113,11 @@ struct NoteCase {
     const char* bend;  // "" for none
 };
 
+void PrintTo(const NoteCase& c, std::ostream* os) {
+    *os << c.note << " (" << c.frequency << " Hz), velocity " << c.velocity << ", consonant "
+        << c.consonant_ms << " ms, bend \"" << c.bend << '"';
+}
+
 class RenderedNotes : public ::testing::TestWithParam<NoteCase> {};
 
 TEST_P(RenderedNotes, ComeOutAtTheirPitchAndLength) {
@@ -119,7 +125,7 @@ TEST_P(RenderedNotes, ComeOutAtTheirPitchAndLength) {
     test::TempDir dir;
     std::filesystem::copy_file(QERN_EXECUTABLE, dir.file("qern"));
 
-    ASSERT_EQ(write_wav_file(dir.file("voice.wav"), test::make_job(synthetic_voice(RATE * 13 / 10), RATE)), 0);
+    ASSERT_EQ(write_wav_file(dir.file("voice.wav"), test::make_input(synthetic_voice(RATE * 13 / 10), RATE).samples, RATE), 0);
 
     // input output note velocity flags left-blank length consonant
     // right-blank volume modulation tempo bend
@@ -133,12 +139,12 @@ TEST_P(RenderedNotes, ComeOutAtTheirPitchAndLength) {
     ASSERT_TRUE(test::file_exists(dir.file("out.wav"))) << run.out << run.err;
     EXPECT_TRUE(test::file_exists(dir.file("voice_wav.pmk")));
 
-    ResampleJob out;
+    DecodedInput out;
     ASSERT_EQ(read_wav_file(dir.file("out.wav"), out), 0);
     const int required = 700 * RATE / 1000;
-    ASSERT_EQ(out.sample_count, required + 1024);
-    std::vector<double> x(static_cast<std::size_t>(out.sample_count));
-    for (int i = 0; i < out.sample_count; ++i) x[static_cast<std::size_t>(i)] = out.samples[i];
+    ASSERT_EQ(out.samples.count(), required + 1024);
+    std::vector<double> x(static_cast<std::size_t>(out.samples.count()));
+    for (int i = 0; i < out.samples.count(); ++i) x[static_cast<std::size_t>(i)] = out.samples[i];
 
     // Sound fills the requested length and stops within the tail.
     double early = 0.0, late = 0.0;
@@ -159,7 +165,17 @@ INSTANTIATE_TEST_SUITE_P(
                       NoteCase{"E4", 329.6276, "100", "0", ""}, NoteCase{"69", 440.0, "200", "80", ""},
                       NoteCase{"C5", 523.2511, "100", "0", ""},
                       // A bend of +100 cents all through: A#3.
-                      NoteCase{"A3", 233.0819, "100", "0", "Bk#400#"}));
+                      NoteCase{"A3", 233.0819, "100", "0", "Bk#400#"}),
+    [](const ::testing::TestParamInfo<NoteCase>& param_info) {
+        // "A3_velocity50_bent": the note with what sets the case apart; a
+        // sharp becomes "sharp", as names take letters, digits and '_' only.
+        const NoteCase& c = param_info.param;
+        std::string name;
+        for (const char* p = c.note; *p != '\0'; ++p) name += *p == '#' ? std::string("sharp") : std::string(1, *p);
+        if (std::string(c.velocity) != "100") name += std::string("_velocity") + c.velocity;
+        if (*c.bend != '\0') name += "_bent";
+        return name;
+    });
 
 }  // namespace
 }  // namespace qern

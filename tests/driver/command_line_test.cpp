@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "driver/command_line.h"
-#include "driver/error_log.h"
-#include "driver/numbers.h"
-#include "driver/text_encoding.h"
-#include "test_support.h"
+#include "base/error_log.h"
+#include "base/text_encoding.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
 
 namespace qern {
 namespace {
@@ -31,6 +31,12 @@ struct Arguments {
     std::vector<char*> pointers;
 };
 
+// What note_name_to_period reads and writes.
+struct NoteUnderTest {
+    int sample_rate = 44100;
+    double target_period = 0.0;
+};
+
 class CommandLine : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -49,44 +55,46 @@ protected:
         std::vector<std::string> all = {"qern", dir.file(input), dir.file("out.wav")};
         all.insert(all.end(), rest.begin(), rest.end());
         Arguments arguments(all);
-        job = ResampleJob{};
-        return parse_arguments(arguments.argc(), arguments.argv(), job);
+        parsed = RunArguments{};
+        loaded = DecodedInput{};
+        return parse_arguments(arguments.argc(), arguments.argv(), parsed, loaded);
     }
 
     test::TempDir dir;
-    ResampleJob job;
+    RunArguments parsed;
+    DecodedInput loaded;
 };
 
 TEST_F(CommandLine, FourArgumentsGiveTheDefaults) {
     ASSERT_EQ(parse({"A4", "100"}), 0);
-    EXPECT_EQ(job.input_path, dir.file("in.wav"));
-    EXPECT_EQ(job.output_path, dir.file("out.wav"));
-    EXPECT_EQ(job.sample_rate, 44100);
-    EXPECT_EQ(job.sample_count, 44100);
-    EXPECT_DOUBLE_EQ(job.target_period, 44100.0 / 440.0);
-    EXPECT_EQ(job.left_blank, 0);
-    EXPECT_EQ(job.required_length, 0);
-    EXPECT_EQ(job.consonant_length, 0);
-    EXPECT_EQ(job.consonant_out_length, 0);
-    EXPECT_EQ(job.right_blank, 0);
-    EXPECT_EQ(job.volume, 100);
-    EXPECT_EQ(job.modulation, 0);
-    EXPECT_EQ(job.bend_spacing, 0);
-    EXPECT_EQ(job.bend_count, 0);
-    EXPECT_TRUE(job.bend_curve.empty());
-    EXPECT_EQ(job.flag_g, 0);
-    EXPECT_EQ(job.flag_H, 0);
-    EXPECT_EQ(job.flag_P, 86);
-    EXPECT_EQ(job.flag_R, 0);
+    EXPECT_EQ(parsed.input_path, dir.file("in.wav"));
+    EXPECT_EQ(parsed.output_path, dir.file("out.wav"));
+    EXPECT_EQ(loaded.sample_rate, 44100);
+    EXPECT_EQ(loaded.samples.count(), 44100);
+    EXPECT_DOUBLE_EQ(parsed.note.target_period, 44100.0 / 440.0);
+    EXPECT_EQ(parsed.note.left_blank, 0);
+    EXPECT_EQ(parsed.note.required_length, 0);
+    EXPECT_EQ(parsed.note.consonant_length, 0);
+    EXPECT_EQ(parsed.note.consonant_out_length, 0);
+    EXPECT_EQ(parsed.note.right_blank, 0);
+    EXPECT_EQ(parsed.note.volume, 100);
+    EXPECT_EQ(parsed.note.modulation, 0);
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 0);
+    EXPECT_EQ(parsed.note.bend.bend_count, 0);
+    EXPECT_TRUE(parsed.note.bend.bend_curve.empty());
+    EXPECT_EQ(parsed.note.flag_g, 0);
+    EXPECT_EQ(parsed.note.flag_H, 0);
+    EXPECT_EQ(parsed.note.flag_P, 86);
+    EXPECT_EQ(parsed.flag_R, 0);
     EXPECT_EQ(logged_messages(), "");
 }
 
 TEST_F(CommandLine, NoteNamesAndNumbersGiveThePeriod) {
-    ResampleJob j;
+    NoteUnderTest j;
     j.sample_rate = 44100;
     const auto period = [&](const char* name, int t = 0) {
         j.target_period = -1.0;
-        EXPECT_EQ(note_name_to_period(name, j, t), 0) << name;
+        EXPECT_EQ(note_name_to_period(name, j.sample_rate, t, j.target_period), 0) << name;
         return j.target_period;
     };
     EXPECT_DOUBLE_EQ(period("A4"), 44100.0 / 440.0);
@@ -105,23 +113,23 @@ TEST_F(CommandLine, NoteNamesAndNumbersGiveThePeriod) {
     EXPECT_DOUBLE_EQ(period("A4"), 48000.0 / 440.0);
 
     for (const char* invalid : {"H4", "c4", "C", "C#", "Db", "", "#4", " 69", "C♯"}) {
-        EXPECT_EQ(note_name_to_period(invalid, j, 0), -1) << invalid;
+        EXPECT_EQ(note_name_to_period(invalid, j.sample_rate, 0, j.target_period), -1) << invalid;
     }
 }
 
 TEST_F(CommandLine, TwoByteSharpAndFlatSigns) {
-    ResampleJob j;
+    NoteUnderTest j;
     j.sample_rate = 44100;
     ::testing::internal::CaptureStdout();
     // The signs arrive in the command-line encoding (code page 932 on Windows).
-    ASSERT_EQ(note_name_to_period(to_console_encoding("C♯4").c_str(), j, 0), 0);
+    ASSERT_EQ(note_name_to_period(to_console_encoding("C♯4").c_str(), j.sample_rate, 0, j.target_period), 0);
     const double sharp = j.target_period;
     const std::string after_sharp = ::testing::internal::GetCapturedStdout();
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(note_name_to_period(to_console_encoding("D♭4").c_str(), j, 0), 0);
+    ASSERT_EQ(note_name_to_period(to_console_encoding("D♭4").c_str(), j.sample_rate, 0, j.target_period), 0);
     const double flat = j.target_period;
     const std::string after_flat = ::testing::internal::GetCapturedStdout();
-    ASSERT_EQ(note_name_to_period("C#4", j, 0), 0);
+    ASSERT_EQ(note_name_to_period("C#4", j.sample_rate, 0, j.target_period), 0);
     EXPECT_EQ(sharp, j.target_period);
     EXPECT_EQ(flat, j.target_period);
     EXPECT_EQ(after_sharp, to_console_encoding("ここには来てます\n"));
@@ -129,24 +137,24 @@ TEST_F(CommandLine, TwoByteSharpAndFlatSigns) {
 
     // The editor's own bytes (code page 932) are signs on every platform.
     ::testing::internal::CaptureStdout();
-    ASSERT_EQ(note_name_to_period("C\x81\xF2" "4", j, 0), 0);
+    ASSERT_EQ(note_name_to_period("C\x81\xF2" "4", j.sample_rate, 0, j.target_period), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), to_console_encoding("ここには来てます\n"));
     EXPECT_EQ(sharp, j.target_period);
-    ASSERT_EQ(note_name_to_period("D\x81\xF3" "4", j, 0), 0);
+    ASSERT_EQ(note_name_to_period("D\x81\xF3" "4", j.sample_rate, 0, j.target_period), 0);
     EXPECT_EQ(flat, j.target_period);
 }
 
 TEST_F(CommandLine, ExtremeNoteNamesAreInvalidWithoutOverflow) {
-    ResampleJob j;
+    NoteUnderTest j;
     j.sample_rate = 44100;
     for (const char* name : {"99999999999999999999", "2147483647", "C2147483647", "B99999999999",
                              "A9999", "C12"}) {
-        EXPECT_EQ(note_name_to_period(name, j, 0), -1) << name;
+        EXPECT_EQ(note_name_to_period(name, j.sample_rate, 0, j.target_period), -1) << name;
     }
-    EXPECT_EQ(note_name_to_period("A4", j, INT_MIN), -1);  // a period beyond any double
-    EXPECT_EQ(note_name_to_period("A4", j, INT_MAX), -1);  // a period below one sample
+    EXPECT_EQ(note_name_to_period("A4", j.sample_rate, INT_MIN, j.target_period), -1);  // a period beyond any double
+    EXPECT_EQ(note_name_to_period("A4", j.sample_rate, INT_MAX, j.target_period), -1);  // a period below one sample
     // The highest valid C: 55 Hz * 2^(111/12) is below 44100 Hz.
-    EXPECT_EQ(note_name_to_period("C11", j, 0), 0);
+    EXPECT_EQ(note_name_to_period("C11", j.sample_rate, 0, j.target_period), 0);
     EXPECT_GE(j.target_period, 1.0);
 
     EXPECT_EQ(parse({"C99999999999", "100"}), -1);
@@ -156,7 +164,7 @@ TEST_F(CommandLine, ExtremeNoteNamesAreInvalidWithoutOverflow) {
 TEST_F(CommandLine, InvalidNoteNameIsLoggedAfterTheInputLoads) {
     EXPECT_EQ(parse({"H4", "100"}), -1);
     EXPECT_EQ(logged_messages(), "エラー:不正な音階名H4\n");
-    EXPECT_EQ(job.sample_count, 44100);  // the input was loaded first
+    EXPECT_EQ(loaded.samples.count(), 44100);  // the input was loaded first
 
     // A missing input reports the input alone, before the note name.
     clear_logged_messages();
@@ -165,7 +173,7 @@ TEST_F(CommandLine, InvalidNoteNameIsLoggedAfterTheInputLoads) {
 
     clear_logged_messages();
     Arguments three({"qern", dir.file("in.wav"), "out.wav", "A4"});
-    EXPECT_EQ(parse_arguments(three.argc(), three.argv(), job), -1);
+    EXPECT_EQ(parse_arguments(three.argc(), three.argv(), parsed, loaded), -1);
     EXPECT_EQ(logged_messages(), "エラー:引数が足りません\n");
 }
 
@@ -185,9 +193,8 @@ TEST_F(CommandLine, FlagsAreReadFromTheLastToTheFirst) {
         {"t 12", 0, 0, 86, 0, 12},     {"gP50", 0, 0, 50, 0, 0},
     };
     for (const auto& c : cases) {
-        ResampleJob j;
-        j.flag_P = 0;
-        const int t = parse_flags(c.flags, j);
+        const FlagValues j = parse_flags(c.flags);
+        const int t = j.t;
         EXPECT_EQ(j.flag_g, c.g) << c.flags;
         EXPECT_EQ(j.flag_H, c.H) << c.flags;
         EXPECT_EQ(j.flag_P, c.P) << c.flags;
@@ -195,40 +202,40 @@ TEST_F(CommandLine, FlagsAreReadFromTheLastToTheFirst) {
         EXPECT_EQ(t, c.t) << c.flags;
     }
     ASSERT_EQ(parse({"A4", "100", "t10P20"}), 0);
-    EXPECT_EQ(job.flag_P, 20);
-    EXPECT_DOUBLE_EQ(job.target_period, period_of(44100, 36, 10));
+    EXPECT_EQ(parsed.note.flag_P, 20);
+    EXPECT_DOUBLE_EQ(parsed.note.target_period, period_of(44100, 36, 10));
 }
 
 TEST_F(CommandLine, MillisecondsVelocityAndBlanks) {
     ASSERT_EQ(parse({"A4", "100", "", "100.5", "300", "50", "10"}), 0);
-    EXPECT_EQ(job.left_blank, 4432);  // 100.5 ms * 44100 / 1000 = 4432.05
-    EXPECT_EQ(job.required_length, 13230);
-    EXPECT_EQ(job.consonant_length, 2205);
-    EXPECT_EQ(job.consonant_out_length, 2205);
-    EXPECT_EQ(job.right_blank, 441);
+    EXPECT_EQ(parsed.note.left_blank, 4432);  // 100.5 ms * 44100 / 1000 = 4432.05
+    EXPECT_EQ(parsed.note.required_length, 13230);
+    EXPECT_EQ(parsed.note.consonant_length, 2205);
+    EXPECT_EQ(parsed.note.consonant_out_length, 2205);
+    EXPECT_EQ(parsed.note.right_blank, 441);
 
     // Velocity 0 doubles the consonant ...
     ASSERT_EQ(parse({"A4", "0", "", "0", "300", "100"}), 0);
-    EXPECT_EQ(job.consonant_length, 4410);
-    EXPECT_EQ(job.consonant_out_length, 8820);
+    EXPECT_EQ(parsed.note.consonant_length, 4410);
+    EXPECT_EQ(parsed.note.consonant_out_length, 8820);
     // ... up to the required length.
     ASSERT_EQ(parse({"A4", "0", "", "0", "150", "100"}), 0);
-    EXPECT_EQ(job.consonant_length, 3307);
-    EXPECT_EQ(job.consonant_out_length, 6615);
+    EXPECT_EQ(parsed.note.consonant_length, 3307);
+    EXPECT_EQ(parsed.note.consonant_out_length, 6615);
     // Velocity 200 halves it; 150 gives 2^-0.5.
     ASSERT_EQ(parse({"A4", "200", "", "0", "300", "100"}), 0);
-    EXPECT_EQ(job.consonant_out_length, 2205);
+    EXPECT_EQ(parsed.note.consonant_out_length, 2205);
     ASSERT_EQ(parse({"A4", "150", "", "0", "300", "100"}), 0);
-    EXPECT_EQ(job.consonant_out_length, static_cast<int>(4410 * std::pow(2.0, -0.5)));
+    EXPECT_EQ(parsed.note.consonant_out_length, static_cast<int>(4410 * std::pow(2.0, -0.5)));
 
     // A negative right blank is the used length from the left blank.
     ASSERT_EQ(parse({"A4", "100", "", "100", "0", "0", "-500"}), 0);
-    EXPECT_EQ(job.right_blank, 44100 - 22050 - 4410);
+    EXPECT_EQ(parsed.note.right_blank, 44100 - 22050 - 4410);
 
     // A negative consonant is accepted unchanged.
     ASSERT_EQ(parse({"A4", "100", "", "0", "100", "-10"}), 0);
-    EXPECT_EQ(job.consonant_length, -441);
-    EXPECT_EQ(job.consonant_out_length, -441);
+    EXPECT_EQ(parsed.note.consonant_length, -441);
+    EXPECT_EQ(parsed.note.consonant_out_length, -441);
 
     EXPECT_EQ(parse({"A4", "100", "", "-1"}), -1);
     EXPECT_EQ(logged_messages(), "エラー:左ブランク値が負です。設定を確認してください\n");
@@ -239,30 +246,30 @@ TEST_F(CommandLine, MillisecondsVelocityAndBlanks) {
 
 TEST_F(CommandLine, HugeNumbersSaturateInsteadOfOverflowing) {
     ASSERT_EQ(parse({"A4", "-1e300", "", "1e400", "1e30", "1e30", "-1e30", "99999999999", "-99999999999"}), 0);
-    EXPECT_EQ(job.left_blank, INT_MAX);
-    EXPECT_EQ(job.required_length, INT_MAX);
-    EXPECT_EQ(job.consonant_length, INT_MAX);
-    EXPECT_EQ(job.consonant_out_length, INT_MAX);  // INT_MAX * infinity, not above the length
-    EXPECT_EQ(job.right_blank, INT_MIN);
-    EXPECT_EQ(job.volume, 200);
-    EXPECT_EQ(job.modulation, INT_MIN);
+    EXPECT_EQ(parsed.note.left_blank, INT_MAX);
+    EXPECT_EQ(parsed.note.required_length, INT_MAX);
+    EXPECT_EQ(parsed.note.consonant_length, INT_MAX);
+    EXPECT_EQ(parsed.note.consonant_out_length, INT_MAX);  // INT_MAX * infinity, not above the length
+    EXPECT_EQ(parsed.note.right_blank, INT_MIN);
+    EXPECT_EQ(parsed.note.volume, 200);
+    EXPECT_EQ(parsed.note.modulation, INT_MIN);
     ASSERT_EQ(parse({"A4", "-1e300", "", "0", "1000", "100"}), 0);
-    EXPECT_EQ(job.consonant_length, 0);  // 44100 / infinity
-    EXPECT_EQ(job.consonant_out_length, 44100);
+    EXPECT_EQ(parsed.note.consonant_length, 0);  // 44100 / infinity
+    EXPECT_EQ(parsed.note.consonant_out_length, 44100);
     // Not numbers in the arguments read as 0.
     ASSERT_EQ(parse({"A4", "nan", "", "inf", "0x10", "abc", "nan"}), 0);
-    EXPECT_EQ(job.left_blank, 0);
-    EXPECT_EQ(job.required_length, 0);
-    EXPECT_EQ(job.consonant_length, 0);
-    EXPECT_EQ(job.right_blank, 0);
+    EXPECT_EQ(parsed.note.left_blank, 0);
+    EXPECT_EQ(parsed.note.required_length, 0);
+    EXPECT_EQ(parsed.note.consonant_length, 0);
+    EXPECT_EQ(parsed.note.right_blank, 0);
 }
 
 TEST_F(CommandLine, VolumeIsClamped) {
     ASSERT_EQ(parse({"A4", "100", "", "0", "0", "0", "0", "250"}), 0);
-    EXPECT_EQ(job.volume, 200);
+    EXPECT_EQ(parsed.note.volume, 200);
     ASSERT_EQ(parse({"A4", "100", "", "0", "0", "0", "0", "-5", "30"}), 0);
-    EXPECT_EQ(job.volume, 0);
-    EXPECT_EQ(job.modulation, 30);
+    EXPECT_EQ(parsed.note.volume, 0);
+    EXPECT_EQ(parsed.note.modulation, 30);
 }
 
 TEST_F(CommandLine, TempoGivesTheBendSpacing) {
@@ -273,29 +280,29 @@ TEST_F(CommandLine, TempoGivesTheBendSpacing) {
         return all;
     };
     ASSERT_EQ(parse(with({"!120"})), 0);
-    EXPECT_EQ(job.bend_spacing, 229);  // 44100 * 60 / 11520 = 229.6875
-    EXPECT_EQ(job.bend_count, 0);
-    EXPECT_TRUE(job.bend_curve.empty());
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 229);  // 44100 * 60 / 11520 = 229.6875
+    EXPECT_EQ(parsed.note.bend.bend_count, 0);
+    EXPECT_TRUE(parsed.note.bend.bend_curve.empty());
     ASSERT_EQ(parse(with({"!120"}), "in48.wav"), 0);
-    EXPECT_EQ(job.bend_spacing, 250);
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 250);
     ASSERT_EQ(parse(with({"!87.5", "AB#2#"})), 0);
-    EXPECT_EQ(job.bend_spacing, 315);  // 2646000 / 8400
-    EXPECT_EQ(job.bend_count, 3);
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 315);  // 2646000 / 8400
+    EXPECT_EQ(parsed.note.bend.bend_count, 3);
     ASSERT_EQ(parse(with({"!119.99999", "AA"})), 0);
-    EXPECT_EQ(job.bend_spacing, 229);
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 229);
     ASSERT_EQ(parse(with({"!480", "AA"})), 0);
-    EXPECT_EQ(job.bend_spacing, 57);
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 57);
 
     // A tempo without a usable spacing gives no curve, and nothing divides by zero.
     for (const char* tempo : {"!0", "!-120", "!", "!abc", "!1e308", "!1e-320", "!0.0000001"}) {
         ASSERT_EQ(parse(with({tempo, "ABCD"})), 0) << tempo;
-        EXPECT_EQ(job.bend_spacing, 0) << tempo;
-        EXPECT_EQ(job.bend_count, 0) << tempo;
-        EXPECT_TRUE(job.bend_curve.empty()) << tempo;
+        EXPECT_EQ(parsed.note.bend.bend_spacing, 0) << tempo;
+        EXPECT_EQ(parsed.note.bend.bend_count, 0) << tempo;
+        EXPECT_TRUE(parsed.note.bend.bend_curve.empty()) << tempo;
     }
     ASSERT_EQ(parse(with({"!0.001", "ABCD"})), 0);  // 2646000000 / 0.096: still a count
-    EXPECT_EQ(job.bend_spacing, 27562500);
-    EXPECT_EQ(job.bend_count, 2);
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 27562500);
+    EXPECT_EQ(parsed.note.bend.bend_count, 2);
     EXPECT_EQ(logged_messages(), "");
 }
 
@@ -304,21 +311,21 @@ TEST_F(CommandLine, OldFormPitchBendInArgumentTwelve) {
     std::vector<std::string> args = base;
     args.push_back("Bk#2#");
     ASSERT_EQ(parse(args), 0);
-    EXPECT_EQ(job.bend_spacing, 256);
-    EXPECT_EQ(job.bend_count, 3);
-    EXPECT_DOUBLE_EQ(job.bend_curve[2], std::pow(2.0, -100 / 1200.0));
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 256);
+    EXPECT_EQ(parsed.note.bend.bend_count, 3);
+    EXPECT_DOUBLE_EQ(parsed.note.bend.bend_curve[2], std::pow(2.0, -100 / 1200.0));
 
     args.push_back("AA");  // argument 13 replaces the curve, the spacing stays
     ASSERT_EQ(parse(args), 0);
-    EXPECT_EQ(job.bend_spacing, 256);
-    EXPECT_EQ(job.bend_curve, (std::vector<double>{1.0, 1.0}));
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 256);
+    EXPECT_EQ(parsed.note.bend.bend_curve, (std::vector<double>{1.0, 1.0}));
 
     args = base;
     args.push_back("");
     ASSERT_EQ(parse(args), 0);
-    EXPECT_EQ(job.bend_spacing, 256);
-    EXPECT_EQ(job.bend_count, 0);
-    EXPECT_EQ(job.bend_curve, (std::vector<double>{1.0}));
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 256);
+    EXPECT_EQ(parsed.note.bend.bend_count, 0);
+    EXPECT_EQ(parsed.note.bend.bend_curve, (std::vector<double>{1.0}));
 }
 
 TEST_F(CommandLine, PitchBendFailures) {
@@ -328,9 +335,9 @@ TEST_F(CommandLine, PitchBendFailures) {
     std::vector<std::string> args = base;
     args.push_back("AA#99999999999#");
     ASSERT_EQ(parse(args), 0);
-    EXPECT_EQ(job.bend_spacing, 256);
-    EXPECT_EQ(job.bend_count, 0);
-    EXPECT_TRUE(job.bend_curve.empty());
+    EXPECT_EQ(parsed.note.bend.bend_spacing, 256);
+    EXPECT_EQ(parsed.note.bend.bend_count, 0);
+    EXPECT_TRUE(parsed.note.bend.bend_curve.empty());
     EXPECT_EQ(logged_messages(), no_memory);
     // Argument 13 failing fails the parse.
     clear_logged_messages();
@@ -343,35 +350,8 @@ TEST_F(CommandLine, PitchBendFailures) {
     args = base;
     args.insert(args.end(), {"!120", "A*", "ignored"});
     ASSERT_EQ(parse(args), 0);
-    EXPECT_EQ(job.bend_count, 1);
+    EXPECT_EQ(parsed.note.bend.bend_count, 1);
     EXPECT_EQ(logged_messages(), "エラー:ピッチ文字列に不正な文字\n");
-}
-
-TEST(Numbers, LeadingIntegersAndReals) {
-    EXPECT_EQ(read_leading_int("  -42abc"), -42);
-    EXPECT_EQ(read_leading_int("+7"), 7);
-    EXPECT_EQ(read_leading_int("x1"), 0);
-    EXPECT_EQ(read_leading_int(""), 0);
-    EXPECT_EQ(read_leading_int("2147483647"), INT_MAX);
-    EXPECT_EQ(read_leading_int("2147483648"), INT_MAX);
-    EXPECT_EQ(read_leading_int("-2147483648"), INT_MIN);
-    EXPECT_EQ(read_leading_int("-99999999999999999999999"), INT_MIN);
-    EXPECT_EQ(read_leading_real(" 100.5ms"), 100.5);
-    EXPECT_EQ(read_leading_real("-.5"), -0.5);
-    EXPECT_EQ(read_leading_real("5."), 5.0);
-    EXPECT_EQ(read_leading_real("1e3x"), 1000.0);
-    EXPECT_EQ(read_leading_real("2e"), 2.0);
-    EXPECT_EQ(read_leading_real("2e+"), 2.0);
-    EXPECT_EQ(read_leading_real("."), 0.0);
-    EXPECT_EQ(read_leading_real("inf"), 0.0);
-    EXPECT_EQ(read_leading_real("0x1p3"), 0.0);
-    EXPECT_TRUE(std::isinf(read_leading_real("1e999")));
-    EXPECT_EQ(truncate_to_int(-1.9), -1);
-    EXPECT_EQ(truncate_to_int(2147483647.9), INT_MAX);
-    EXPECT_EQ(truncate_to_int(2147483648.0), INT_MAX);
-    EXPECT_EQ(truncate_to_int(-2147483648.9), INT_MIN);
-    EXPECT_EQ(truncate_to_int(-1e300), INT_MIN);
-    EXPECT_EQ(truncate_to_int(std::nan("")), 0);
 }
 
 }  // namespace

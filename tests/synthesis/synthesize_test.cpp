@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/text_encoding.h"
+#include "synthesis/grain_engine.h"
+#include "synthesis/synthesize.h"
+#include "support/signals.h"
+#include "support/notes.h"
+
+namespace qern {
+namespace {
+
+using test::impulses_at;
+using test::make_note_case;
+using test::NoteCase;
+using test::nonzero_indices;
+using test::regular_marks;
+
+TEST(Synthesize, RequiredLengthZeroGivesTheTailOfSilence) {
+    const std::vector<PitchMarkEntry> marks = regular_marks(100, 3000, 100);
+    NoteCase setup = make_note_case(3000, [](int i) { return std::sin(0.1 * i) * 1000.0; }, marks, 100.0);
+    setup.note.left_blank = 100;
+    setup.note.flag_P = 86;
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    ASSERT_EQ(setup.output.count(), 1024);
+    ASSERT_EQ(setup.output.count(), 1024);
+    EXPECT_TRUE(nonzero_indices(setup.output, -SAMPLE_MARGIN, 1024 + SAMPLE_MARGIN).empty());
+}
+
+// The vowel part starts at the time the fixed part reached, so with a fixed
+// output period the grains run on across the join at that period; P 0 with
+// volume 100 leaves them at their own amplitude.
+TEST(Synthesize, SectionsJoinWithoutAGapAndP0KeepsTheGainAtOne) {
+    const std::vector<PitchMarkEntry> marks = regular_marks(100, 4300, 100);
+    for (int consonant_out : {1000, 950, 1234}) {
+        NoteCase setup = make_note_case(4300, impulses_at(marks), marks, 100.0);
+        setup.note.right_blank = 200;
+        setup.note.consonant_length = 1000;
+        setup.note.consonant_out_length = consonant_out;
+        setup.note.required_length = 3000;
+        ::testing::internal::CaptureStderr();
+        ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        ASSERT_EQ(setup.output.count(), 3000 + OUTPUT_TAIL);
+
+        const std::vector<int> laid = nonzero_indices(setup.output, 0, setup.output.count());
+        ASSERT_GE(laid.size(), 29u);
+        EXPECT_EQ(laid.front(), 101);
+        EXPECT_GE(laid.back(), 3000);
+        for (std::size_t k = 1; k < laid.size(); ++k) {
+            EXPECT_EQ(laid[k] - laid[k - 1], 100) << "consonant_out " << consonant_out << " at " << laid[k];
+        }
+        for (int i : laid) EXPECT_NEAR(setup.output[i], 1.0, 1e-12);
+    }
+}
+
+TEST(Synthesize, P0WithVolume100OnlyClips) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> noise(-30000.0, 30000.0);
+    std::vector<double> source(6000);
+    for (double& v : source) v = noise(rng);
+    std::vector<PitchMarkEntry> marks = regular_marks(300, 6000, 150);
+    NoteCase setup = make_note_case(6000, [&](int i) { return source[static_cast<std::size_t>(i)]; }, marks, 150.0);
+    setup.note.target_period = 90.0;
+    setup.note.left_blank = 200;
+    setup.note.consonant_length = 1500;
+    setup.note.consonant_out_length = 1800;
+    setup.note.required_length = 5000;
+    setup.note.right_blank = 300;
+
+    // The same two sections laid by hand, unscaled.
+    SampleBuffer raw = SampleBuffer::allocate(5000 + OUTPUT_TAIL);
+    const double p1 = synthesize_section(setup.input.samples, setup.analysis, setup.note, 200, 1500, raw.span(), 1800, 0.0);
+    synthesize_section(setup.input.samples, setup.analysis, setup.note, 1700, 6000 - 300 - 1700, raw.span(), 5000 - 1800, p1);
+
+    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    int clipped = 0;
+    for (int i = 0; i < raw.count(); ++i) {
+        const double expected = std::clamp(raw[i], -32768.0, 32767.0);
+        if (expected != raw[i]) ++clipped;
+        ASSERT_EQ(setup.output[i], expected) << i;
+    }
+    EXPECT_GT(clipped, 0);
+}
+
+TEST(Synthesize, NormalisesThePeakAfterSmoothing) {
+    const std::vector<PitchMarkEntry> marks = regular_marks(100, 4100, 100);
+    NoteCase setup = make_note_case(4100, [](int i) { return 3000.0 * std::sin(0.0628 * i); }, marks, 100.0);
+    setup.note.required_length = 3000;
+    setup.note.flag_P = 100;
+    setup.note.volume = 50;
+    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    double peak = 0.0;
+    for (int i = 0; i < setup.output.count(); ++i) peak = std::max(peak, std::fabs(setup.output[i]));
+    EXPECT_NEAR(peak, 8192.0, 1e-9);
+
+    // H 100 (and anything above) holds the first sample, silent here, so
+    // there is no peak left to normalise.
+    setup = make_note_case(4100, [](int i) { return 3000.0 * std::sin(0.0628 * i); }, marks, 100.0);
+    setup.note.required_length = 3000;
+    setup.note.flag_P = 100;
+    setup.note.flag_H = 250;
+    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    EXPECT_TRUE(nonzero_indices(setup.output, 0, setup.output.count()).empty());
+}
+
+TEST(Synthesize, SectionThatLaysNothingFailsAndLeavesTheOutput) {
+    NoteCase setup = make_note_case(3000, [](int) { return 1.0; }, {}, 0.0);  // no marks at all
+    setup.note.consonant_length = 500;
+    setup.note.consonant_out_length = 500;
+    setup.note.required_length = 2000;
+    setup.output = SampleBuffer::allocate(3000);  // a buffer from before
+    const double* input = setup.output.data();
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              to_console_encoding("エラー:ピッチの読み込みに失敗\nエラー:固定範囲の合成処理に失敗\n"));
+    EXPECT_EQ(setup.output.data(), input);
+    EXPECT_EQ(setup.output.count(), 3000);
+
+    setup.note.consonant_length = 0;
+    setup.note.consonant_out_length = 0;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              to_console_encoding("エラー:ピッチの読み込みに失敗\nエラー:母音部の合成処理に失敗\n"));
+    EXPECT_EQ(setup.output.data(), input);
+}
+
+TEST(Synthesize, EmptyOrInvertedVowelRangeStaysSilent) {
+    const std::vector<PitchMarkEntry> marks = regular_marks(100, 3000, 100);
+    for (int right_blank : {2000, 2500}) {  // vowel source length 0, then -500
+        NoteCase setup = make_note_case(3000, [](int) { return 1.0; }, marks, 100.0);
+        setup.note.consonant_length = 1000;
+        setup.note.consonant_out_length = 1000;
+        setup.note.required_length = 4000;
+        setup.note.right_blank = right_blank;
+        ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+        const std::vector<int> laid = nonzero_indices(setup.output, 0, setup.output.count());
+        ASSERT_FALSE(laid.empty());
+        EXPECT_LT(laid.back(), 1000 + OUTPUT_TAIL);
+    }
+}
+
+// A fixed part of one source sample stretched over many output samples
+// overshoots by far; the vowel part then starts beyond the output buffer.
+TEST(Synthesize, FarOvershootOfTheFixedPartStaysInsideTheBuffer) {
+    const std::vector<PitchMarkEntry> marks = regular_marks(100, 3000, 100);
+    NoteCase setup = make_note_case(3000, [](int) { return 1.0; }, marks, 100.0);
+    setup.note.consonant_length = 1;
+    setup.note.consonant_out_length = 200;
+    setup.note.required_length = 600;
+    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    EXPECT_EQ(setup.output.count(), 600 + OUTPUT_TAIL);
+    const std::vector<int> laid = nonzero_indices(setup.output, 0, setup.output.count());
+    ASSERT_FALSE(laid.empty());
+}
+
+}  // namespace
+}  // namespace qern
