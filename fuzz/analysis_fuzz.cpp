@@ -11,15 +11,16 @@ using namespace qern;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quiet_log();
     fuzz::ByteReader in{{data, size}};
-    ResampleJob job;
-    if (fuzz::load_audio(in, job) != 0) return 0;
+    DecodedInput input;
+    if (fuzz::load_audio(in, input) != 0) return 0;
+    const int sample_count = input.samples.count();
 
     static const std::string cache = fuzz::scratch_folder() + "/analysis_wav.pmk";
-    const int result = create_pitch_mark_file(job, cache);
+    const int result = create_pitch_mark_file(input, cache);
     // Marks lie at least one unvoiced step (49 samples) apart, from 0 on: an
     // input of 49 samples or fewer has room for none, and its analysis
     // fails (logged). Every longer input must give marks.
-    if (job.sample_count <= UNVOICED_T0) {
+    if (sample_count <= UNVOICED_T0) {
         fuzz::check(result != 0, "no marks in 49 samples or fewer");
         return 0;
     }
@@ -27,14 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const FileHandle file = open_file(cache, "rb");
     fuzz::check(file != nullptr, "the cache file exists");
-    fuzz::check(read_pitch_mark_file(file.get(), job) == 0, "the reader accepts what the analysis wrote");
-    fuzz::check(!job.marks.empty() && job.marks.back().period == 0, "terminated marks");
-    for (std::size_t k = 0; k + 1 < job.marks.size(); ++k) {
-        const PitchMarkEntry e = job.marks[k];
-        fuzz::check(e.position >= 0 && e.position < job.sample_count + 254,
+    AnalysisResult analysis;
+    fuzz::check(read_pitch_mark_file(file.get(), sample_count, analysis) == 0,
+                "the reader accepts what the analysis wrote");
+    fuzz::check(!analysis.marks.empty(), "marks");
+    for (std::size_t k = 0; k < analysis.marks.size(); ++k) {
+        const PitchMarkEntry e = analysis.marks[k];
+        fuzz::check(e.position >= 0 && e.position < sample_count + 254,
                     "marks within the input");
         if (k > 0) {
-            const int distance = e.position - job.marks[k - 1].position;
+            const int distance = e.position - analysis.marks[k - 1].position;
             fuzz::check(distance >= 49 && distance <= 512, "marks 49..512 samples apart");
         }
     }

@@ -18,9 +18,9 @@ inline constexpr std::array<int, 8> AUDIO_RATES = {44100, 48000, 22050, 8000,
 
 // Format byte: bits 0-1 the bit depth (AUDIO_BITS), bit 2 stereo, bit 3
 // IEEE float (bit 0 then chooses 32 or 64 bits). Rate byte: an entry of
-// AUDIO_RATES. Returns 0 with the samples in the job, or -1 when the reader
+// AUDIO_RATES. Returns 0 with the samples in `input`, or -1 when the reader
 // refuses the data (less than one frame).
-inline int load_audio(ByteReader& in, ResampleJob& job) {
+inline int load_audio(ByteReader& in, DecodedInput& input) {
     const std::uint8_t format = in.byte();
     const bool is_float = (format & 8) != 0;
     const int bits = is_float ? AUDIO_FLOAT_BITS[format & 1] : AUDIO_BITS[format & 3];
@@ -30,14 +30,14 @@ inline int load_audio(ByteReader& in, ResampleJob& job) {
     in.at = in.bytes.size();
     const FileHandle file = memory_file(wav);
     check(file != nullptr, "memory stream opens");
-    int channel_count = 0;
-    int bytes_per_sample = 0;
-    SampleEncoding encoding = SampleEncoding::PCM;
-    if (read_wav_headers(file.get(), job, channel_count, bytes_per_sample, encoding) != 0) return -1;
-    check(channel_count == channels && bytes_per_sample == bits / 8 &&
-              (encoding == SampleEncoding::IEEE_FLOAT) == is_float,
+    WavFormat read_format;
+    int sample_count = 0;
+    if (read_wav_headers(file.get(), read_format, sample_count) != 0) return -1;
+    check(read_format.channel_count == channels && read_format.bits_per_sample == bits &&
+              (read_format.encoding == SampleEncoding::IEEE_FLOAT) == is_float,
           "header read back");
-    return read_sample_data(job, bytes_per_sample, file.get(), channel_count, encoding);
+    input.sample_rate = read_format.sample_rate;
+    return read_sample_data(file.get(), read_format, sample_count, input.samples);
 }
 
 }  // namespace qern::fuzz

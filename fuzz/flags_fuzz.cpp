@@ -4,7 +4,7 @@
 #include <string>
 
 #include "driver/command_line.h"
-#include "driver/numbers.h"
+#include "base/numbers.h"
 #include "fuzz_support.h"
 
 using namespace qern;
@@ -12,12 +12,10 @@ using namespace qern;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::quiet_log();
     const std::string text(reinterpret_cast<const char*>(data), size);
-    ResampleJob job;
-    const int t = parse_flags(text.c_str(), job);
-    (void)t;
-    fuzz::check(job.flag_g >= -100 && job.flag_g <= 100, "g clamped to -100..100");
-    fuzz::check(job.flag_P >= 0 && job.flag_P <= 100, "P clamped to 0..100");
-    fuzz::check(job.flag_R == 0 || job.flag_R == 1, "R is 0 or 1");
+    const FlagValues flags = parse_flags(text.c_str());
+    fuzz::check(flags.flag_g >= -100 && flags.flag_g <= 100, "g clamped to -100..100");
+    fuzz::check(flags.flag_P >= 0 && flags.flag_P <= 100, "P clamped to 0..100");
+    fuzz::check(flags.flag_R == 0 || flags.flag_R == 1, "R is 0 or 1");
 
     const double real = read_leading_real(text.c_str());
     fuzz::check(!std::isnan(real), "a leading real is never NaN");

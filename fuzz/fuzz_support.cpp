@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "driver/error_log.h"
+#include "base/error_log.h"
 
 namespace qern::fuzz {
 

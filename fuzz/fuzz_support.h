@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/file_io.h"
+#include "base/file_io.h"
 
 namespace qern::fuzz {
 

@@ -18,10 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto rest = in.rest();
     const std::string name(reinterpret_cast<const char*>(rest.data()), rest.size());
 
-    ResampleJob job;
-    job.sample_rate = rate == 0 ? 1 : static_cast<int>(rate);
-    if (note_name_to_period(name.c_str(), job, t) == 0) {
-        fuzz::check(std::isfinite(job.target_period) && job.target_period >= 1.0,
+    const int sample_rate = rate == 0 ? 1 : static_cast<int>(rate);
+    double period = 0.0;
+    if (note_name_to_period(name.c_str(), sample_rate, t, period) == 0) {
+        fuzz::check(std::isfinite(period) && period >= 1.0,
                     "an accepted name gives a finite period of at least one sample");
     }
     return 0;

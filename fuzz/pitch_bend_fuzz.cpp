@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     const long long points = point_count(text, MAX_BEND_POINTS);
     if (points > SKIPPED_FROM && points <= MAX_BEND_POINTS) return -1;
-    ResampleJob job;
+    PitchBend job;
     const int result = decode_pitch_bend(text.c_str(), job);
     if (result != 0) {
         fuzz::check(job.bend_count == 0 && job.bend_curve.empty(), "a failed decode leaves no curve");

@@ -4,7 +4,7 @@
 
 #include "analysis/pitch_mark_file.h"
 #include "fuzz_support.h"
-#include "wav/sample_buffer.h"
+#include "base/sample_buffer.h"
 
 using namespace qern;
 
@@ -20,25 +20,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::quiet_log();
     fuzz::ByteReader in{{data, size}};
     const std::uint16_t selector = in.u16();
-    ResampleJob job;
     // The reader checks the marks against the length alone; no samples needed.
-    job.sample_count = (selector & 0x8000) ? 1 + (selector & 0x7fff) : INPUT_LENGTHS[selector & 7];
-    job.sample_rate = 44100;
+    const int sample_count = (selector & 0x8000) ? 1 + (selector & 0x7fff) : INPUT_LENGTHS[selector & 7];
     const FileHandle file = fuzz::memory_file(in.rest());
     fuzz::check(file != nullptr, "memory stream opens");
-    if (read_pitch_mark_file(file.get(), job) != 0) return 0;
+    AnalysisResult analysis;
+    if (read_pitch_mark_file(file.get(), sample_count, analysis) != 0) return 0;
 
-    fuzz::check(!job.marks.empty(), "marks hold at least the terminator");
-    fuzz::check(job.marks.size() <= 1 + (in.rest().size() - PMK_HEADER_SIZE) / PMK_ENTRY_SIZE,
+    fuzz::check(analysis.marks.size() <= (in.rest().size() - PMK_HEADER_SIZE) / PMK_ENTRY_SIZE,
                 "no more entries than the file holds");
-    const PitchMarkEntry last = job.marks.back();
-    fuzz::check(last.position == 0 && last.period == 0, "marks end with (0, 0)");
-    for (std::size_t k = 0; k + 1 < job.marks.size(); ++k) {
-        const PitchMarkEntry e = job.marks[k];
+    for (const PitchMarkEntry& e : analysis.marks) {
         fuzz::check(e.period >= 49 && e.period <= 511, "period within 49..511");
         const std::int64_t from = static_cast<std::int64_t>(e.position) - e.period;
         const std::int64_t to = static_cast<std::int64_t>(e.position) + e.period;
-        fuzz::check(from >= -SAMPLE_MARGIN && to <= job.sample_count + SAMPLE_MARGIN,
+        fuzz::check(from >= -SAMPLE_MARGIN && to <= sample_count + SAMPLE_MARGIN,
                     "grain source inside the samples and their margins");
     }
     return 0;

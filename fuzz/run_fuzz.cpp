@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
-#include "driver/error_log.h"
-#include "driver/numbers.h"
+#include "base/error_log.h"
+#include "base/numbers.h"
 #include "driver/run.h"
 #include "fuzz_support.h"
 
@@ -84,9 +84,10 @@ struct Setup {
         // The cache each readable input's analysis makes, for the warm state.
         fuzz::quiet_log();
         for (Input& in : inputs) {
-            ResampleJob job;
+            DecodedInput input;
             const std::string cache = pitch_mark_cache_name(in.path);
-            FileHandle f = open_pitch_mark_cache(job, in.path, 1);
+            if (read_wav_file(in.path, input) != 0) continue;  // no cache for a broken input
+            FileHandle f = open_pitch_mark_cache(input, in.path, 1);
             (void)f;
             in.warm_cache = read_all(cache);
             std::filesystem::remove(cache);

@@ -59,15 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int n = in.u16(); n > 0; --n) cache_bytes.push_back(in.byte());
     }
 
-    ResampleJob loaded;
+    DecodedInput loaded;
     if (fuzz::load_audio(in, loaded) != 0) return 0;
     // The command line loads the input from disk: write it there once more.
     const std::string& folder = fuzz::scratch_folder();
     const std::string input = folder + "/synthesis.wav";
     {
-        std::vector<std::uint8_t> pcm(static_cast<std::size_t>(loaded.sample_count) * 2);
+        std::vector<std::uint8_t> pcm(static_cast<std::size_t>(loaded.samples.count()) * 2);
         const double* s = loaded.samples.data();
-        for (int i = 0; i < loaded.sample_count; ++i) {
+        for (int i = 0; i < loaded.samples.count(); ++i) {
             // 16-bit copy of the loaded values (24/32-bit values keep their
             // low bits, which is noise enough); the reader's decoding of
             // every depth was exercised by load_audio.
@@ -93,34 +93,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    ResampleJob job;
-    if (parse_arguments(static_cast<int>(args.size()), argv.data(), job) != 0) return 0;
+    RunArguments arguments;
+    DecodedInput job_input;
+    if (parse_arguments(static_cast<int>(args.size()), argv.data(), arguments, job_input) != 0) return 0;
 
     FileHandle marks_file;
     if (mode & 1) {
         marks_file = fuzz::memory_file(cache_bytes);
     } else {
         const std::string cache = folder + "/synthesis_wav.pmk";
-        if (create_pitch_mark_file(job, cache) != 0) return 0;
+        if (create_pitch_mark_file(job_input, cache) != 0) return 0;
         marks_file = open_file(cache, "rb");
     }
     fuzz::check(marks_file != nullptr, "the cache opens");
-    if (read_pitch_mark_file(marks_file.get(), job) != 0) return 0;
+    AnalysisResult analysis;
+    if (read_pitch_mark_file(marks_file.get(), job_input.samples.count(), analysis) != 0) return 0;
     marks_file.reset();
 
-    const int required = job.required_length;
-    if (synthesize(job) != 0) return 0;
-    fuzz::check(job.sample_count == required + OUTPUT_TAIL && job.samples.count() == job.sample_count,
-                "output of required_length + 1024 samples");
-    const double* out = job.samples.data();
-    for (int i = 0; i < job.sample_count; ++i) {
+    const int required = arguments.note.required_length;
+    SampleBuffer rendered;
+    if (synthesize(job_input.samples, analysis, arguments.note, rendered) != 0) return 0;
+    fuzz::check(rendered.count() == required + OUTPUT_TAIL, "output of required_length + 1024 samples");
+    const double* out = rendered.data();
+    for (int i = 0; i < rendered.count(); ++i) {
         fuzz::check(out[i] >= -32768.0 && out[i] <= 32767.0, "output within 16 bits");
     }
     const std::string output = folder + "/out.wav";
-    fuzz::check(write_wav_file(output, job) == 0, "the output is written");
+    fuzz::check(write_wav_file(output, rendered, job_input.sample_rate) == 0, "the output is written");
     const FileHandle written = open_file(output, "rb");
     fuzz::check(written && std::fseek(written.get(), 0, SEEK_END) == 0 &&
-                    std::ftell(written.get()) == 44 + 2L * job.sample_count,
+                    std::ftell(written.get()) == 44 + 2L * rendered.count(),
                 "the output file holds every sample");
     return 0;
 }
