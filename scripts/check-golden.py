@@ -11,7 +11,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 Q = os.path.abspath(sys.argv[1])
 G = sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, '..', 'shared', 'golden')
 if not os.path.isdir(G):
-    print('no golden data at', G)
+    print('golden: skipped (no golden data at %s)' % G)
     sys.exit(0)
 failures = 0
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Regenerates src/driver/cp932_table.inc, the code page 932 table of the
+"""Regenerates src/base/cp932_table.inc, the code page 932 table of the
 characters that QERN's own texts use.
 
 The table keeps every character it already holds and adds every non-ASCII
@@ -8,14 +8,15 @@ and full-width forms. Run it after adding a text with a new character:
 
     python3 tools/gen_cp932_table.py [--add CHARACTERS]
 
-The test TextEncoding.EverySourceCharacterHasAnEntry fails until it is run.
+The test MessageTable.EveryTextHasItsCodePage932BytesAndLogMessagesTakeAPrefix
+fails until it is run.
 """
 import argparse
 import pathlib
 import re
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-TABLE = ROOT / "src" / "driver" / "cp932_table.inc"
+TABLE = ROOT / "src" / "base" / "cp932_table.inc"
 
 BLOCKS = [(0x3000, 0x30FF), (0xFF01, 0xFF9F)]
 

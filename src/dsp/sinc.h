@@ -1,4 +1,4 @@
-// π, 2π and the sinc function, as every signal kernel of the program takes them.
+// Pi, 2 pi and the sinc function, as every signal kernel of the program takes them.
 #pragma once
 
 #include <cmath>
