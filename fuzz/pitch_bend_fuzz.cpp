@@ -47,20 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     const long long points = point_count(text, MAX_BEND_POINTS);
     if (points > SKIPPED_FROM && points <= MAX_BEND_POINTS) return -1;
-    PitchBend job;
-    const int result = decode_pitch_bend(text.c_str(), job);
+    PitchBend bend;
+    const int result = decode_pitch_bend(text.c_str(), bend);
     if (result != 0) {
-        fuzz::check(job.bend_count == 0 && job.bend_curve.empty(), "a failed decode leaves no curve");
+        fuzz::check(bend.bend_count == 0 && bend.bend_curve.empty(), "a failed decode leaves no curve");
         return 0;
     }
-    fuzz::check(job.bend_count >= 0 && job.bend_count <= MAX_BEND_POINTS, "point count in range");
-    fuzz::check(job.bend_curve.size() == static_cast<std::size_t>(job.bend_count) + 1,
+    fuzz::check(bend.bend_count >= 0 && bend.bend_count <= MAX_BEND_POINTS, "point count in range");
+    fuzz::check(bend.bend_curve.size() == static_cast<std::size_t>(bend.bend_count) + 1,
                 "curve holds bend_count + 1 factors");
-    fuzz::check(job.bend_curve.back() == 1.0, "curve ends with 1.0");
+    fuzz::check(bend.bend_curve.back() == 1.0, "curve ends with 1.0");
     // Offsets are 12-bit cents, -2048..2047: factors 2^(-2047/1200)..2^(2048/1200).
     const double low = std::pow(2.0, -2047.0 / 1200.0);
     const double high = std::pow(2.0, 2048.0 / 1200.0);
-    for (const double factor : job.bend_curve) {
+    for (const double factor : bend.bend_curve) {
         fuzz::check(factor >= low && factor <= high, "factor within the 12-bit range");
     }
     return 0;

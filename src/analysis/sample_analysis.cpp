@@ -40,8 +40,8 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
     steps.mark_positions[0] = 0;
 
     print_progress(TEXT_FRAME_T0_STARTED);
-    const int frames = estimate_frame_t0(read_only_span(input.samples), count, input.sample_rate, steps.frame_periods,
-                                         &steps.candidates, &steps.raw_frame_periods);
+    const int frames = estimate_frame_t0(read_only_span(input.samples), count, input.sample_rate,
+                                         steps.frame_periods, &steps.candidates, &steps.raw_frame_periods);
     if (frames == 0) {
         steps.frame_periods.clear();
         log_error(MSG_FRAME_T0_FAILED, ERROR_PREFIX);

@@ -32,7 +32,7 @@ struct SampleSpan {
     bool empty() const { return origin == nullptr; }
 };
 
-// The form of every signal the job holds: `count` samples with
+// The form of every signal a run holds: `count` samples with
 // SAMPLE_MARGIN zero values before sample 0 and after the last sample,
 // all zero when allocated. Owns its memory.
 class SampleBuffer {

@@ -42,13 +42,13 @@ TEST(PitchBend, DecodesPairsAndRuns) {
     };
     for (const auto& c : cases) {
         clear_logged_messages();
-        PitchBend job;
-        ASSERT_EQ(decode_pitch_bend(c.text, job), 0) << c.text;
-        ASSERT_EQ(job.bend_count, static_cast<int>(c.cents.size())) << c.text;
-        ASSERT_EQ(job.bend_curve.size(), c.cents.size() + 1) << c.text;
+        PitchBend bend;
+        ASSERT_EQ(decode_pitch_bend(c.text, bend), 0) << c.text;
+        ASSERT_EQ(bend.bend_count, static_cast<int>(c.cents.size())) << c.text;
+        ASSERT_EQ(bend.bend_curve.size(), c.cents.size() + 1) << c.text;
         for (std::size_t k = 0; k < c.cents.size(); ++k)
-            EXPECT_DOUBLE_EQ(job.bend_curve[k], factor(c.cents[k])) << c.text << " point " << k;
-        EXPECT_EQ(job.bend_curve.back(), 1.0) << c.text;
+            EXPECT_DOUBLE_EQ(bend.bend_curve[k], factor(c.cents[k])) << c.text << " point " << k;
+        EXPECT_EQ(bend.bend_curve.back(), 1.0) << c.text;
         std::string expected_log;
         for (int i = 0; i < c.invalid_characters; ++i) expected_log += INVALID_CHARACTER;
         EXPECT_EQ(logged_messages(), expected_log) << c.text;
@@ -56,11 +56,11 @@ TEST(PitchBend, DecodesPairsAndRuns) {
 }
 
 TEST(PitchBend, FactorsFollowTheCents) {
-    PitchBend job;
-    ASSERT_EQ(decode_pitch_bend("BkgAAA", job), 0);
-    EXPECT_NEAR(job.bend_curve[0], 0.9438743126816935, 1e-15);  // +100 cents: a shorter period
-    EXPECT_NEAR(job.bend_curve[1], 3.2640579399537826, 1e-15);  // -2048 cents
-    EXPECT_EQ(job.bend_curve[2], 1.0);
+    PitchBend bend;
+    ASSERT_EQ(decode_pitch_bend("BkgAAA", bend), 0);
+    EXPECT_NEAR(bend.bend_curve[0], 0.9438743126816935, 1e-15);  // +100 cents: a shorter period
+    EXPECT_NEAR(bend.bend_curve[1], 3.2640579399537826, 1e-15);  // -2048 cents
+    EXPECT_EQ(bend.bend_curve[2], 1.0);
 }
 
 TEST(PitchBend, PairValuesAreTwelveBitTwosComplement) {
@@ -79,23 +79,23 @@ TEST(PitchBend, CountsBeyondTheLimitFailWithoutACurve) {
                              "#99999999999999999999999999#",  // beyond any integer
                              "AB#2147483647#AB#2147483647#AB"}) {
         clear_logged_messages();
-        PitchBend job;
-        job.bend_count = 7;
-        job.bend_curve = {1.0, 1.0};
-        EXPECT_EQ(decode_pitch_bend(text, job), -1) << text;
+        PitchBend bend;
+        bend.bend_count = 7;
+        bend.bend_curve = {1.0, 1.0};
+        EXPECT_EQ(decode_pitch_bend(text, bend), -1) << text;
         EXPECT_EQ(logged_messages(), NO_MEMORY) << text;
-        EXPECT_EQ(job.bend_count, 0) << text;
-        EXPECT_TRUE(job.bend_curve.empty()) << text;
+        EXPECT_EQ(bend.bend_count, 0) << text;
+        EXPECT_TRUE(bend.bend_curve.empty()) << text;
     }
 }
 
 TEST(PitchBend, LongRunsWithinTheLimitAreExpanded) {
-    PitchBend job;
-    ASSERT_EQ(decode_pitch_bend("Bk#99999#AA", job), 0);
-    ASSERT_EQ(job.bend_count, 100001);
-    EXPECT_DOUBLE_EQ(job.bend_curve[99999], factor(100));
-    EXPECT_EQ(job.bend_curve[100000], 1.0);
-    EXPECT_EQ(job.bend_curve[100001], 1.0);
+    PitchBend bend;
+    ASSERT_EQ(decode_pitch_bend("Bk#99999#AA", bend), 0);
+    ASSERT_EQ(bend.bend_count, 100001);
+    EXPECT_DOUBLE_EQ(bend.bend_curve[99999], factor(100));
+    EXPECT_EQ(bend.bend_curve[100000], 1.0);
+    EXPECT_EQ(bend.bend_curve[100001], 1.0);
 }
 
 }  // namespace
