@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const int required = arguments.note.required_length;
     SampleBuffer rendered;
-    if (synthesize(job_input.samples, analysis, arguments.note, rendered) != 0) return 0;
+    if (synthesize(job_input, analysis, arguments.note, rendered) != 0) return 0;
     fuzz::check(rendered.count() == required + OUTPUT_TAIL, "output of required_length + 1024 samples");
     const double* out = rendered.data();
     for (int i = 0; i < rendered.count(); ++i) {

@@ -18,6 +18,20 @@ namespace qern {
 
 namespace {
 
+// Threads joined when the object goes, as std::jthread would be (which not
+// every C++ library has: libc++ of macOS lacks it).
+struct JoinedThreads {
+    std::vector<std::thread> threads;
+    JoinedThreads() = default;
+    JoinedThreads(const JoinedThreads&) = delete;
+    JoinedThreads& operator=(const JoinedThreads&) = delete;
+    ~JoinedThreads() {
+        for (std::thread& t : threads) {
+            if (t.joinable()) t.join();
+        }
+    }
+};
+
 namespace fs = std::filesystem;
 
 std::string utf8_of(const fs::path& path) {
@@ -80,7 +94,7 @@ PrepResult prepare_pitch_mark_cache(const std::string& input_path, bool redo) {
     }
     const FileHandle cache = open_pitch_mark_cache(input, input_path, redo ? 1 : 0);
     if (!cache) {
-        log_error("%spmkファイルの取得に失敗\n", ERROR_PREFIX);
+        log_error(MSG_CACHE_NOT_OBTAINED, ERROR_PREFIX);
         result.messages = capture.messages();
         return result;
     }
@@ -110,9 +124,9 @@ std::vector<PrepResult> prepare_voicebank(const std::vector<std::string>& inputs
             finished_one.notify_one();
         }
     };
-    std::vector<std::jthread> threads;
-    threads.reserve(static_cast<std::size_t>(workers));
-    for (int t = 0; t < workers; ++t) threads.emplace_back(work);
+    JoinedThreads pool;
+    pool.threads.reserve(static_cast<std::size_t>(workers));
+    for (int t = 0; t < workers; ++t) pool.threads.emplace_back(work);
 
     // Reports on this thread, in the order the files finish.
     for (int done = 0; done < total;) {

@@ -10,6 +10,7 @@
 #include "analysis/frame_t0.h"
 #include "analysis/pitch_marks.h"
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 #include "base/byte_order.h"
 
 namespace qern {
@@ -111,6 +112,8 @@ int check_pitch_marks(std::span<const std::int32_t> mark_periods,
         const std::int32_t period = mark_periods[i];
         if (period < UNVOICED_T0 || period > MAX_MARK_STEP) {
             log_error(MSG_INVALID_MARK_PERIOD, ERROR_PREFIX, i, static_cast<int>(period));
+            note_failure_reason("the analysis gave period %d at mark %d, out of range",
+                                static_cast<int>(period), i);
             return -1;
         }
         const std::int64_t distance =
@@ -119,6 +122,8 @@ int check_pitch_marks(std::span<const std::int32_t> mark_periods,
             log_error(MSG_INVALID_MARK_DISTANCE, ERROR_PREFIX, i - 1,
                       static_cast<int>(mark_positions[i - 1]), i,
                       static_cast<int>(mark_positions[i]));
+            note_failure_reason("the analysis gave marks %d and %d too near or too far apart",
+                                i - 1, i);
             return -1;
         }
     }
@@ -130,15 +135,18 @@ int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t>
     FileHandle f = open_file(path, "wb");
     if (!f) {
         log_error(MSG_CACHE_NOT_CREATED, ERROR_PREFIX);
+        note_failure_reason("it cannot be created (folder not writable?)");
         return -1;
     }
     if (!write_int16(f.get(), static_cast<std::int16_t>(PMK_VERSION))) {
         log_error(MSG_VERSION_WRITE_FAILED, ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     if (n >= 1 && (mark_periods.size() <= static_cast<std::size_t>(n) ||
                    mark_positions.size() <= static_cast<std::size_t>(n))) {
         log_error(MSG_MARK_COUNT_WRITE_FAILED, ERROR_PREFIX);
+        note_failure_reason("the analysis gave fewer marks than %d", n);
         return -1;
     }
     // The whole set is checked before anything after the version is written.
@@ -146,25 +154,30 @@ int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t>
 
     if (!write_double(f.get(), mean_voiced_period(mark_periods, n))) {
         log_error(MSG_MEAN_WRITE_FAILED, ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     if (!write_int32(f.get(), n)) {
         log_error(MSG_MARK_COUNT_WRITE_FAILED, ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     for (int i = 1; i <= n; ++i) {
         if (!write_int32(f.get(), mark_positions[i])) {
             log_error(MSG_MARK_WRITE_FAILED, ERROR_PREFIX);
+            note_failure_reason("write failed (disk full?)");
             return -1;
         }
         if (!write_int32(f.get(), mark_periods[i])) {
             log_error(MSG_PERIOD_WRITE_FAILED, ERROR_PREFIX);
+            note_failure_reason("write failed (disk full?)");
             return -1;
         }
     }
     // Buffered data reaches the file only here.
     if (std::fclose(f.release()) != 0) {
         log_error(MSG_CACHE_NOT_CREATED, ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     return 0;
@@ -174,15 +187,18 @@ int read_pitch_mark_file(std::FILE* stream, int sample_count, AnalysisResult& re
     result = AnalysisResult{};
     if (std::fseek(stream, 2, SEEK_SET) != 0) {
         log_error(MSG_VERSION_SKIP_FAILED, ERROR_PREFIX);
+        note_failure_reason("the file ends inside its header");
         return -1;
     }
     if (!read_double(stream, result.mean_period)) {
         log_error(MSG_MEAN_READ_FAILED, ERROR_PREFIX);
+        note_failure_reason("the file ends inside its header");
         return -1;
     }
     std::int32_t count = 0;
     if (!read_int32(stream, count)) {
         log_error(MSG_ENTRY_COUNT_READ_FAILED, ERROR_PREFIX);
+        note_failure_reason("the file ends inside its header");
         return -1;
     }
     // The count must fit the file before anything is allocated for it.
@@ -190,12 +206,14 @@ int read_pitch_mark_file(std::FILE* stream, int sample_count, AnalysisResult& re
     if (count < 0 || size < PMK_HEADER_SIZE ||
         count > (size - PMK_HEADER_SIZE) / PMK_ENTRY_SIZE) {
         log_error(MSG_ENTRY_COUNT_READ_FAILED, ERROR_PREFIX);
+        note_failure_reason("it promises %d pitch marks but holds fewer", static_cast<int>(count));
         return -1;
     }
     try {
         result.marks.assign(static_cast<std::size_t>(count), PitchMarkEntry{});
     } catch (const std::bad_alloc&) {
         log_error(MSG_CACHE_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for %d pitch marks", static_cast<int>(count));
         return -1;
     }
 
@@ -207,12 +225,17 @@ int read_pitch_mark_file(std::FILE* stream, int sample_count, AnalysisResult& re
         PitchMarkEntry& entry = result.marks[static_cast<std::size_t>(k)];
         if (!read_int32(stream, entry.position) || !read_int32(stream, entry.period)) {
             log_error(MSG_ENTRY_READ_FAILED, ERROR_PREFIX);
+            note_failure_reason("the file ends inside pitch mark %d", static_cast<int>(k));
             return -1;
         }
         const std::int64_t position = entry.position;
         if (entry.period > MAX_VOICED_PERIOD || entry.period < UNVOICED_T0 ||
             position - entry.period < lowest || position + entry.period > highest) {
             log_error(MSG_INVALID_ENTRY, ERROR_PREFIX);
+            note_failure_reason("pitch mark %d (position %d, period %d) is out of range for "
+                                "an input of %d samples",
+                                static_cast<int>(k), static_cast<int>(entry.position),
+                                static_cast<int>(entry.period), sample_count);
             return -1;
         }
     }
@@ -255,10 +278,12 @@ int create_pitch_mark_file(const DecodedInput& input, const std::string& cache_p
     if (write_pitch_mark_file(written, trace.mark_periods, trace.mark_positions, last) != 0) {
         remove_file(written);
         log_error(MSG_CACHE_NOT_RECORDED, ERROR_PREFIX);
+        note_failure("cannot write cache file \"%s\"", cache_path.c_str());
         return -1;
     }
     if (install_pitch_mark_file(written, cache_path) != 0) {
         log_error(MSG_CACHE_NOT_RECORDED, ERROR_PREFIX);
+        note_failure("cannot put cache file \"%s\" in place", cache_path.c_str());
         return -1;
     }
 
@@ -273,6 +298,7 @@ FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& i
     const std::string cache = pitch_mark_cache_name(input_path);
     if (cache.empty()) {
         log_error(MSG_INVALID_INPUT_NAME, ERROR_PREFIX);
+        note_failure("no cache name for input file \"%s\"", input_path.c_str());
         return nullptr;
     }
 
@@ -297,6 +323,7 @@ FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& i
     FileHandle f = open_file(cache, "rb");
     if (!f) {
         log_error(MSG_CACHE_NOT_OPENED, ERROR_PREFIX);
+        note_failure("cannot open cache file \"%s\"", cache.c_str());
         return nullptr;
     }
     return f;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 
 namespace qern {
 
@@ -34,6 +35,7 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
         steps.mark_positions.assign(mark_entries, 0);
     } catch (const std::bad_alloc&) {
         log_error(MSG_ANALYSIS_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for the analysis of %d samples", count);
         return -1;
     }
     steps.mark_periods[0] = UNVOICED_T0;
@@ -45,6 +47,7 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
     if (frames == 0) {
         steps.frame_periods.clear();
         log_error(MSG_FRAME_T0_FAILED, ERROR_PREFIX);
+        note_failure_reason("no pitch could be measured in its %d samples", count);
         return -1;
     }
     steps.frame_periods.resize(static_cast<std::size_t>(frames));
@@ -53,6 +56,7 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
                                        PitchMarkArrays{steps.mark_periods, steps.mark_positions});
     if (last == 0) {
         log_error(MSG_MARKS_FAILED, ERROR_PREFIX);
+        note_failure_reason("no pitch marks could be placed in its %d samples (too short?)", count);
         return -1;
     }
     steps.mark_periods.resize(static_cast<std::size_t>(last) + 1);

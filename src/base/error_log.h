@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/failure_summary.h"
 #include "base/messages.h"
 
 #if defined(__GNUC__)
@@ -33,9 +34,14 @@ void close_error_log();
 void delete_error_log();
 
 // Everything logged since the log was last opened or cleared, in UTF-8
-// (whether it went to the log file or to standard error). For tests.
+// (whether it went to the log file or to standard error), and the failure
+// noted since then (base/failure_summary.h). For tests.
 const std::string& logged_messages();
 void clear_logged_messages();
+
+// Where the failure notes of the calling thread go: its capture's summary,
+// or the run's, kept with the log (emptied when the log is opened or cleared).
+FailureSummary& noted_failure();
 
 // Writes one error message to the log: a printf format that begins with
 // "%s", called with ERROR_PREFIX first, as in
@@ -70,11 +76,14 @@ public:
     const std::string& messages() const { return messages_; }
     // What would have gone to standard output.
     const std::string& output() const { return output_; }
+    // The failure noted while it lived.
+    const FailureSummary& failure() const { return failure_; }
 
 private:
     friend struct MessageCaptureAccess;
     std::string messages_;
     std::string output_;
+    FailureSummary failure_;
     MessageCapture* outer_;
 };
 

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 #include "base/numbers.h"
 #include "driver/pitch_bend.h"
 #include "base/text_encoding.h"
@@ -135,7 +136,10 @@ int read_pitch_bend_arguments(const char* tempo_or_bend, const char* curve, int 
         decode_pitch_bend(tempo_or_bend, bend);  // a failure leaves no curve
         bend.bend_spacing = OLD_FORM_BEND_SPACING;
     }
-    if (curve && decode_pitch_bend(curve, bend) != 0) return -1;
+    if (curve && decode_pitch_bend(curve, bend) != 0) {
+        note_failure("pitch bend of more than %d points (or no memory for it)", MAX_BEND_POINTS);
+        return -1;
+    }
     if (!usable_spacing) {
         bend.bend_count = 0;
         bend.bend_curve.clear();
@@ -146,6 +150,7 @@ int read_pitch_bend_arguments(const char* tempo_or_bend, const char* curve, int 
 int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput& input) {
     if (argc < 5) {
         log_error(MSG_TOO_FEW_ARGUMENTS, ERROR_PREFIX);
+        note_failure("too few arguments (%d; input, output, note and velocity are needed)", argc - 1);
         return -1;
     }
     arguments.input_path = argv[1];
@@ -161,6 +166,7 @@ int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput
     const int rate = input.sample_rate;
     if (note_name_to_period(argv[3], rate, flags.t, note.target_period) != 0) {
         log_error(MSG_INVALID_NOTE_NAME, ERROR_PREFIX, argument_to_utf8(argv[3]).c_str());
+        note_failure("invalid note name \"%s\"", argument_to_utf8(argv[3]).c_str());
         return -1;
     }
     const double velocity_factor = std::pow(2.0, 1.0 - read_leading_real(argv[4]) / 100.0);
@@ -169,12 +175,14 @@ int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput
     note.left_blank = left_blank ? milliseconds_to_samples(left_blank, rate) : 0;
     if (note.left_blank < 0) {
         log_error(MSG_NEGATIVE_LEFT_BLANK, ERROR_PREFIX);
+        note_failure("negative left blank \"%s\" (ms)", argument_to_utf8(left_blank).c_str());
         return -1;
     }
     const char* required_length = argument(argc, argv, 7);
     note.required_length = required_length ? milliseconds_to_samples(required_length, rate) : 0;
     if (note.required_length < 0) {
         log_error(MSG_NEGATIVE_LENGTH, ERROR_PREFIX);
+        note_failure("negative length \"%s\" (ms)", argument_to_utf8(required_length).c_str());
         return -1;
     }
     const char* consonant = argument(argc, argv, 8);

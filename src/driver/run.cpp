@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <exception>
+#include <new>
 
 #include "analysis/pitch_mark_file.h"
 #include "driver/command_line.h"
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 #include "synthesis/synthesize.h"
 #include "wav/wav_writer.h"
 
@@ -24,11 +26,13 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
     DecodedInput input;
     if (parse_arguments(argc, argv, arguments, input) != 0) {
         log_error(MSG_COMMAND_LINE_FAILED, ERROR_PREFIX);
+        note_failure("invalid command line");
         return RunResult::FAILED;
     }
     FileHandle cache = stages.open_pitch_mark_cache(input, arguments.input_path, arguments.flag_R);
     if (!cache) {
         log_error(MSG_CACHE_NOT_OBTAINED, ERROR_PREFIX);
+        note_failure("cannot analyse input file \"%s\"", arguments.input_path.c_str());
         return RunResult::FAILED;
     }
     if (arguments.output_path == "nul" || arguments.output_path == "NUL") return RunResult::ANALYSED_ONLY;
@@ -37,15 +41,19 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
     cache.reset();
     if (read_result != 0) {
         log_error(MSG_CACHE_NOT_READ, ERROR_PREFIX);
+        note_failure("cannot use cache file \"%s\" (delete it or use the R flag)",
+                     pitch_mark_cache_name(arguments.input_path).c_str());
         return RunResult::FAILED;
     }
     SampleBuffer output;
-    if (stages.synthesize(input.samples, analysis, arguments.note, output) != 0) {
+    if (stages.synthesize(input, analysis, arguments.note, output) != 0) {
         log_error(MSG_SYNTHESIS_FAILED, ERROR_PREFIX);
+        note_failure("cannot synthesise the note from input file \"%s\"", arguments.input_path.c_str());
         return RunResult::FAILED;
     }
     if (write_wav_file(arguments.output_path, output, input.sample_rate) != 0) {
         log_error(MSG_OUTPUT_NOT_WRITTEN, ERROR_PREFIX);
+        note_failure("cannot write output file \"%s\"", arguments.output_path.c_str());
         return RunResult::FAILED;
     }
     return RunResult::SYNTHESIZED;
@@ -73,12 +81,16 @@ int run_resampler(int argc, char** argv, const RunStages& stages) {
     RunResult result = RunResult::FAILED;
     try {
         result = run_note(argc, argv, stages);
-    } catch (const std::exception&) {
+    } catch (const std::bad_alloc&) {
         // Nothing in the run throws by design; should memory for a name or a
         // message run out, the run still ends as a failure with its log kept.
+        note_failure("out of memory");
+    } catch (const std::exception&) {
+        note_failure("unexpected error");
     }
     if (result == RunResult::FAILED) {
         close_error_log();
+        print_failure_line();
         return 1;
     }
     if (result == RunResult::SYNTHESIZED) {

@@ -20,7 +20,7 @@ struct RunStages {
     FileHandle (*open_pitch_mark_cache)(const DecodedInput& input, const std::string& input_path,
                                         int flag_R);
     int (*read_pitch_mark_file)(std::FILE* stream, int sample_count, AnalysisResult& result);
-    int (*synthesize)(const SampleBuffer& input, const AnalysisResult& analysis,
+    int (*synthesize)(const DecodedInput& input, const AnalysisResult& analysis,
                       const NoteSettings& note, SampleBuffer& output);
 };
 

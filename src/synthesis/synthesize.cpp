@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 #include "dsp/kernels.h"
 #include "synthesis/grain_engine.h"
 
@@ -16,9 +17,14 @@ int clamp_to_int(long long value) {
     return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
+// Samples of the input as milliseconds, for messages.
+double milliseconds(double samples, const DecodedInput& input) {
+    return input.sample_rate > 0 ? samples * 1000.0 / input.sample_rate : 0.0;
+}
+
 }  // namespace
 
-int synthesize(const SampleBuffer& input, const AnalysisResult& analysis, const NoteSettings& note,
+int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
                SampleBuffer& output) {
     const long long length = static_cast<long long>(note.required_length) + OUTPUT_TAIL;
     SampleBuffer note_samples;
@@ -27,16 +33,19 @@ int synthesize(const SampleBuffer& input, const AnalysisResult& analysis, const 
     }
     if (note_samples.empty()) {
         log_error(MSG_OUTPUT_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for an output of %lld samples", length);
         return -1;
     }
     const int L = note_samples.count();
     const SampleSpan out = note_samples.span();
 
     // Fixed part (the consonant): re-timed by the velocity factor only.
-    const double p1 = synthesize_section(input, analysis, note, note.left_blank, note.consonant_length,
+    const double p1 = synthesize_section(input.samples, analysis, note, note.left_blank, note.consonant_length,
                                          out, note.consonant_out_length, 0.0);
     if (p1 == 0.0 && note.consonant_out_length > 0) {
         log_error(MSG_FIXED_PART_FAILED, ERROR_PREFIX);
+        note_failure_reason("no pitch marks for the consonant part from %.0f ms (the input lasts %.0f ms)",
+                            milliseconds(note.left_blank, input), milliseconds(input.samples.count(), input));
         return -1;
     }
 
@@ -44,13 +53,16 @@ int synthesize(const SampleBuffer& input, const AnalysisResult& analysis, const 
     // what is left of the requested length, from where the first part ended.
     const long long vowel_start = static_cast<long long>(note.left_blank) + note.consonant_length;
     const long long vowel_length =
-        static_cast<long long>(input.count()) - note.right_blank - vowel_start;
+        static_cast<long long>(input.samples.count()) - note.right_blank - vowel_start;
     const int vowel_out_length = clamp_to_int(static_cast<long long>(note.required_length) -
                                               note.consonant_out_length);
-    const double p2 = synthesize_section(input, analysis, note, clamp_to_int(vowel_start),
+    const double p2 = synthesize_section(input.samples, analysis, note, clamp_to_int(vowel_start),
                                          clamp_to_int(vowel_length), out, vowel_out_length, p1);
     if (p2 == 0.0 && vowel_out_length > 0) {
         log_error(MSG_VOWEL_PART_FAILED, ERROR_PREFIX);
+        note_failure_reason("no pitch marks for the vowel part from %.0f ms (the input lasts %.0f ms)",
+                            milliseconds(static_cast<double>(vowel_start), input),
+                            milliseconds(input.samples.count(), input));
         return -1;
     }
 
@@ -61,6 +73,7 @@ int synthesize(const SampleBuffer& input, const AnalysisResult& analysis, const 
         const double cutoff = 0.5 * std::pow(10.0, -note.flag_g / 200.0);
         if (fir_lowpass(out, L, out, cutoff) != 0) {
             log_error(MSG_G_LOWPASS_FAILED, ERROR_PREFIX);
+            note_failure_reason("the low-pass filter of the g flag failed (out of memory?)");
             return -1;
         }
     }

@@ -3,16 +3,17 @@
 
 #include "analysis/sample_analysis.h"
 #include "base/sample_buffer.h"
+#include "wav/wav_reader.h"
 #include "synthesis/note_settings.h"
 
 namespace qern {
 
-// Lays the fixed and the vowel section of `note` from the `input` samples
-// and the marks of `analysis`, smooths (H), low-passes (g > 0) and
+// Lays the fixed and the vowel section of `note` from the samples of `input`
+// (its rate only names times in failure notes) and the marks of `analysis`, smooths (H), low-passes (g > 0) and
 // normalises (P, volume) into a new buffer of required_length + OUTPUT_TAIL
 // samples, which replaces `output`. Returns 0, or -1 after logging (`output`
 // is then unchanged).
-int synthesize(const SampleBuffer& input, const AnalysisResult& analysis, const NoteSettings& note,
+int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
                SampleBuffer& output);
 
 }  // namespace qern

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 #include "base/file_io.h"
 #include "base/byte_order.h"
 
@@ -43,6 +44,7 @@ bool read_bytes(std::FILE* file, unsigned char* out, std::size_t count) {
 bool read_or_log(std::FILE* file, unsigned char* out, std::size_t count, const char* message) {
     if (read_bytes(file, out, count)) return true;
     log_error(message, ERROR_PREFIX);
+    note_failure_reason("the file ends inside its headers");
     return false;
 }
 
@@ -63,13 +65,16 @@ bool has_wav_extension(const std::string& path) {
 }
 
 // Reads a 4-byte identifier that must be `expected`, with the two messages
-// for a failed read and for other bytes.
+// for a failed read and for other bytes, and the English reason for other
+// bytes (a format taking the bytes found).
 int read_identifier(std::FILE* file, const char* expected, const char* read_failed,
-                    const char* missing) {
+                    const char* missing, const char* missing_reason) {
     unsigned char id[4];
     if (!read_or_log(file, id, 4, read_failed)) return -1;
     if (!is_identifier(id, expected)) {
-        log_error(missing, ERROR_PREFIX, identifier_text(id).c_str());
+        const std::string found = identifier_text(id);
+        log_error(missing, ERROR_PREFIX, found.c_str());
+        note_failure_reason(missing_reason, found.c_str());
         return -1;
     }
     return 0;
@@ -126,6 +131,7 @@ int read_extensible_format(std::FILE* file, std::int32_t chunk_size, std::uint16
     unsigned char extension[24];
     if (chunk_size < EXTENSIBLE_FMT_SIZE || !read_bytes(file, extension, sizeof extension)) {
         log_error(MSG_FORMAT_TAG_READ_FAILED, ERROR_PREFIX);
+        note_failure_reason("incomplete extensible fmt chunk");
         return -1;
     }
     const unsigned char* guid = extension + 8;
@@ -133,6 +139,8 @@ int read_extensible_format(std::FILE* file, std::int32_t chunk_size, std::uint16
     if (std::memcmp(guid + 2, SUBFORMAT_GUID_TAIL, sizeof SUBFORMAT_GUID_TAIL) != 0 ||
         (sample_format != FORMAT_PCM && sample_format != FORMAT_IEEE_FLOAT)) {
         log_error(MSG_NOT_LINEAR_PCM, ERROR_PREFIX);
+        note_failure_reason("unsupported sub-format of the extensible layout "
+                            "(linear PCM or IEEE float needed)");
         return -1;
     }
     return 0;
@@ -158,6 +166,7 @@ int read_fmt_chunk(std::FILE* file, WavFormat& format) {
     if (!read_bytes(file, b, 2)) {
         if (chunk_size != 16) warn_about_size();
         log_error(MSG_FORMAT_TAG_READ_FAILED, ERROR_PREFIX);
+        note_failure_reason("the file ends inside its fmt chunk");
         return -1;
     }
     const std::uint16_t format_tag = load_le16(b);
@@ -168,23 +177,28 @@ int read_fmt_chunk(std::FILE* file, WavFormat& format) {
     if (!usual_size) warn_about_size();
     if (format_tag != FORMAT_PCM && format_tag != FORMAT_IEEE_FLOAT && format_tag != FORMAT_EXTENSIBLE) {
         log_error(MSG_NOT_LINEAR_PCM, ERROR_PREFIX);
+        note_failure_reason("unsupported format tag %u (linear PCM or IEEE float needed)",
+                            static_cast<unsigned>(format_tag));
         return -1;
     }
     if (!read_or_log(file, b, 2, MSG_CHANNELS_READ_FAILED)) return -1;
     format.channel_count = load_le16_signed(b);
     if (format.channel_count != 1 && format.channel_count != 2) {
         log_error(MSG_UNSUPPORTED_CHANNELS, ERROR_PREFIX, format.channel_count);
+        note_failure_reason("unsupported channel count %d (mono or stereo needed)", format.channel_count);
         return -1;
     }
     if (!read_or_log(file, b, 4, MSG_RATE_READ_FAILED)) return -1;
     const std::int32_t sample_rate = load_le32_signed(b);
     if (sample_rate <= 0) {
         log_error(MSG_INVALID_RATE, ERROR_PREFIX, static_cast<int>(sample_rate));
+        note_failure_reason("invalid sample rate %d", static_cast<int>(sample_rate));
         return -1;
     }
     format.sample_rate = sample_rate;
     if (!seek_relative(file, 6)) {
         log_error(MSG_BYTE_RATE_SKIP_FAILED, ERROR_PREFIX);
+        note_failure_reason("the file ends inside its fmt chunk");
         return -1;
     }
     if (!read_or_log(file, b, 2, MSG_BITS_READ_FAILED)) return -1;
@@ -200,6 +214,9 @@ int read_fmt_chunk(std::FILE* file, WavFormat& format) {
     format.encoding = sample_format == FORMAT_IEEE_FLOAT ? SampleEncoding::IEEE_FLOAT : SampleEncoding::PCM;
     if (!supported_bits(format.encoding, format.bits_per_sample)) {
         log_error(MSG_UNSUPPORTED_BITS, ERROR_PREFIX, format.bits_per_sample);
+        note_failure_reason("unsupported bits per sample %d for %s (%s)", format.bits_per_sample,
+                            format.encoding == SampleEncoding::PCM ? "PCM" : "float",
+                            format.encoding == SampleEncoding::PCM ? "8, 16, 24 or 32" : "32 or 64");
         return -1;
     }
     if (chunk_size != bytes_read) seek_relative(file, static_cast<std::int64_t>(chunk_size) - bytes_read);  // failure ignored
@@ -207,13 +224,23 @@ int read_fmt_chunk(std::FILE* file, WavFormat& format) {
 }
 
 int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
-    if (read_identifier(file, "RIFF", MSG_RIFF_READ_FAILED, MSG_RIFF_MISSING) != 0) return -1;
-    if (!seek_relative(file, 4)) {
-        log_error(MSG_FILE_SIZE_READ_FAILED, ERROR_PREFIX);
+    if (read_identifier(file, "RIFF", MSG_RIFF_READ_FAILED, MSG_RIFF_MISSING,
+                        "not a RIFF file (it starts with \"%s\")") != 0) {
         return -1;
     }
-    if (read_identifier(file, "WAVE", MSG_WAVE_READ_FAILED, MSG_WAVE_MISSING) != 0) return -1;
-    if (read_identifier(file, "fmt ", MSG_FMT_READ_FAILED, MSG_FMT_MISSING) != 0) return -1;
+    if (!seek_relative(file, 4)) {
+        log_error(MSG_FILE_SIZE_READ_FAILED, ERROR_PREFIX);
+        note_failure_reason("the file ends inside its headers");
+        return -1;
+    }
+    if (read_identifier(file, "WAVE", MSG_WAVE_READ_FAILED, MSG_WAVE_MISSING,
+                        "not a WAVE file (RIFF type \"%s\")") != 0) {
+        return -1;
+    }
+    if (read_identifier(file, "fmt ", MSG_FMT_READ_FAILED, MSG_FMT_MISSING,
+                        "no fmt chunk after the WAVE header (found \"%s\")") != 0) {
+        return -1;
+    }
     if (read_fmt_chunk(file, format) != 0) {
         log_error(MSG_FMT_READ_FAILED, ERROR_PREFIX);
         return -1;
@@ -223,6 +250,7 @@ int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
     if (!read_or_log(file, window, 4, MSG_DATA_READ_FAILED)) return -1;
     if (!find_data_chunk(file, window)) {
         log_error(MSG_DATA_NOT_FOUND, ERROR_PREFIX);
+        note_failure_reason("no data chunk");
         return -1;
     }
     unsigned char b[4];
@@ -233,6 +261,8 @@ int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
     sample_count = data_size / format.bytes_per_sample() / format.channel_count;
     if (sample_count <= 0) {
         log_error(MSG_DATA_SIZE_TOO_LARGE, ERROR_PREFIX);
+        note_failure_reason("the data chunk holds no whole sample (size %d bytes)",
+                            static_cast<int>(data_size));
         return -1;
     }
     return 0;
@@ -243,6 +273,7 @@ int read_sample_data(std::FILE* file, const WavFormat& format, int sample_count,
     samples = SampleBuffer::allocate(sample_count);
     if (samples.empty()) {
         log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for %d samples", sample_count);
         return -1;
     }
     const int bytes_per_sample = format.bytes_per_sample();
@@ -277,16 +308,19 @@ int read_wav_file(const std::string& path, DecodedInput& input) {
     const FileHandle file = open_file(path, "rb");
     if (!file) {
         log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
+        note_failure("cannot open input file \"%s\"", path.c_str());
         return -1;
     }
     if (!has_wav_extension(path)) {
         log_error(MSG_UNKNOWN_EXTENSION, ERROR_PREFIX);
+        note_failure("input file \"%s\" does not end in .wav or .WAV", path.c_str());
         return -1;
     }
     WavFormat format;
     int sample_count = 0;
     if (read_wav_headers(file.get(), format, sample_count) != 0 ||
         read_sample_data(file.get(), format, sample_count, input.samples) != 0) {
+        note_failure("cannot read input file \"%s\"", path.c_str());
         input = DecodedInput{};
         return -1;
     }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/error_log.h"
+#include "base/failure_summary.h"
 #include "base/file_io.h"
 #include "base/numbers.h"
 #include "base/byte_order.h"
@@ -96,12 +97,15 @@ int write_fmt_chunk(int sample_rate, std::FILE* file) {
 int write_wav_file(const std::string& path, const SampleBuffer& samples, int sample_rate) {
     if (samples.empty()) {
         log_error(MSG_NO_DATA_TO_WRITE, ERROR_PREFIX);
+        note_failure("no samples to write to output file \"%s\"", path.c_str());
         return -1;
     }
     const std::string temporary = temporary_path_for(path);
     FileHandle file = open_file(temporary, "wb");
     if (!file) {
         log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
+        note_failure("cannot create output file \"%s\" (missing folder or not writable?)",
+                     path.c_str());
         return -1;
     }
     int result = write_wav_contents(file.get(), samples, sample_rate);
@@ -110,8 +114,10 @@ int write_wav_file(const std::string& path, const SampleBuffer& samples, int sam
         log_error(MSG_DATA_WRITE_FAILED, ERROR_PREFIX);
         result = -1;
     }
+    if (result != 0) note_failure("cannot write output file \"%s\" (disk full?)", path.c_str());
     if (result == 0 && !replace_file(temporary, path)) {
         log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
+        note_failure("cannot put output file \"%s\" in place (is it open elsewhere?)", path.c_str());
         result = -1;
     }
     if (result != 0) remove_file(temporary);

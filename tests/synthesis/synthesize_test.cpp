@@ -27,7 +27,7 @@ TEST(Synthesize, RequiredLengthZeroGivesTheTailOfSilence) {
     setup.note.left_blank = 100;
     setup.note.flag_P = 86;
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     ASSERT_EQ(setup.output.count(), 1024);
     ASSERT_EQ(setup.output.count(), 1024);
@@ -46,7 +46,7 @@ TEST(Synthesize, SectionsJoinWithoutAGapAndP0KeepsTheGainAtOne) {
         setup.note.consonant_out_length = consonant_out;
         setup.note.required_length = 3000;
         ::testing::internal::CaptureStderr();
-        ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+        ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
         ASSERT_EQ(setup.output.count(), 3000 + OUTPUT_TAIL);
 
@@ -80,7 +80,7 @@ TEST(Synthesize, P0WithVolume100OnlyClips) {
     const double p1 = synthesize_section(setup.input.samples, setup.analysis, setup.note, 200, 1500, raw.span(), 1800, 0.0);
     synthesize_section(setup.input.samples, setup.analysis, setup.note, 1700, 6000 - 300 - 1700, raw.span(), 5000 - 1800, p1);
 
-    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
     int clipped = 0;
     for (int i = 0; i < raw.count(); ++i) {
         const double expected = std::clamp(raw[i], -32768.0, 32767.0);
@@ -96,7 +96,7 @@ TEST(Synthesize, NormalisesThePeakAfterSmoothing) {
     setup.note.required_length = 3000;
     setup.note.flag_P = 100;
     setup.note.volume = 50;
-    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
     double peak = 0.0;
     for (int i = 0; i < setup.output.count(); ++i) peak = std::max(peak, std::fabs(setup.output[i]));
     EXPECT_NEAR(peak, 8192.0, 1e-9);
@@ -107,7 +107,7 @@ TEST(Synthesize, NormalisesThePeakAfterSmoothing) {
     setup.note.required_length = 3000;
     setup.note.flag_P = 100;
     setup.note.flag_H = 250;
-    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
     EXPECT_TRUE(nonzero_indices(setup.output, 0, setup.output.count()).empty());
 }
 
@@ -119,7 +119,7 @@ TEST(Synthesize, SectionThatLaysNothingFailsAndLeavesTheOutput) {
     setup.output = SampleBuffer::allocate(3000);  // a buffer from before
     const double* input = setup.output.data();
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), -1);
+    EXPECT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               to_console_encoding("エラー:ピッチの読み込みに失敗\nエラー:固定範囲の合成処理に失敗\n"));
     EXPECT_EQ(setup.output.data(), input);
@@ -128,7 +128,7 @@ TEST(Synthesize, SectionThatLaysNothingFailsAndLeavesTheOutput) {
     setup.note.consonant_length = 0;
     setup.note.consonant_out_length = 0;
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), -1);
+    EXPECT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               to_console_encoding("エラー:ピッチの読み込みに失敗\nエラー:母音部の合成処理に失敗\n"));
     EXPECT_EQ(setup.output.data(), input);
@@ -142,7 +142,7 @@ TEST(Synthesize, EmptyOrInvertedVowelRangeStaysSilent) {
         setup.note.consonant_out_length = 1000;
         setup.note.required_length = 4000;
         setup.note.right_blank = right_blank;
-        ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+        ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
         const std::vector<int> laid = nonzero_indices(setup.output, 0, setup.output.count());
         ASSERT_FALSE(laid.empty());
         EXPECT_LT(laid.back(), 1000 + OUTPUT_TAIL);
@@ -157,7 +157,7 @@ TEST(Synthesize, FarOvershootOfTheFixedPartStaysInsideTheBuffer) {
     setup.note.consonant_length = 1;
     setup.note.consonant_out_length = 200;
     setup.note.required_length = 600;
-    ASSERT_EQ(synthesize(setup.input.samples, setup.analysis, setup.note, setup.output), 0);
+    ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
     EXPECT_EQ(setup.output.count(), 600 + OUTPUT_TAIL);
     const std::vector<int> laid = nonzero_indices(setup.output, 0, setup.output.count());
     ASSERT_FALSE(laid.empty());
