@@ -22,6 +22,14 @@ ErrorLog g_log;
 // The capture of the calling thread, if any (MessageCapture).
 thread_local MessageCapture* t_capture = nullptr;
 
+void write_text(std::FILE* out, const std::string& utf8) {
+    const std::string bytes = to_console_encoding(utf8);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fflush(out);
+}
+
+}  // namespace
+
 std::string format_text(const char* format, va_list args) {
     va_list measure;
     va_copy(measure, args);
@@ -33,14 +41,6 @@ std::string format_text(const char* format, va_list args) {
     text.resize(static_cast<std::size_t>(length));
     return text;
 }
-
-void write_text(std::FILE* out, const std::string& utf8) {
-    const std::string bytes = to_console_encoding(utf8);
-    std::fwrite(bytes.data(), 1, bytes.size(), out);
-    std::fflush(out);
-}
-
-}  // namespace
 
 struct MessageCaptureAccess {
     static std::string& messages(MessageCapture& c) { return c.messages_; }

@@ -5,17 +5,13 @@
 // the edge, when they are written (base/text_encoding.h).
 #pragma once
 
+#include <cstdarg>
 #include <string>
 
 #include "base/failure_summary.h"
 #include "base/messages.h"
+#include "base/printf_format.h"
 
-#if defined(__GNUC__)
-#define QERN_PRINTF_FORMAT(format_index, first_arg) \
-    __attribute__((format(printf, format_index, first_arg)))
-#else
-#define QERN_PRINTF_FORMAT(format_index, first_arg)
-#endif
 
 namespace qern {
 
@@ -42,6 +38,9 @@ void clear_logged_messages();
 // Where the failure notes of the calling thread go: its capture's summary,
 // or the run's, kept with the log (emptied when the log is opened or cleared).
 FailureSummary& noted_failure();
+
+// The text of a printf format and its arguments.
+std::string format_text(const char* format, va_list args);
 
 // Writes one error message to the log: a printf format that begins with
 // "%s", called with ERROR_PREFIX first, as in

@@ -10,15 +10,7 @@ namespace qern {
 namespace {
 
 std::string format_note(const char* format, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (length <= 0) return std::string();
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
-    text.resize(static_cast<std::size_t>(length));
-    return plain_ascii(text);
+    return plain_ascii(format_text(format, args));
 }
 
 void append_hex(std::string& out, const char* format, unsigned value) {

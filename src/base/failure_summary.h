@@ -10,18 +10,13 @@
 // The place that detects a failure notes it, beside its log line; callers
 // that add a general log line note a general failure too, which stands only
 // when nothing below them was noted. The notes go to the run's error log, or
-// to the calling thread's MessageCapture (driver/error_log.h).
+// to the calling thread's MessageCapture (base/error_log.h).
 #pragma once
 
 #include <string>
 #include <string_view>
 
-#if defined(__GNUC__)
-#define QERN_FAILURE_FORMAT(format_index, first_arg) \
-    __attribute__((format(printf, format_index, first_arg)))
-#else
-#define QERN_FAILURE_FORMAT(format_index, first_arg)
-#endif
+#include "base/printf_format.h"
 
 namespace qern {
 
@@ -35,12 +30,12 @@ struct FailureSummary {
 // (paths, arguments as text), as in
 //   note_failure("cannot open input file \"%s\"", path.c_str());
 // Ignored once a failure is noted.
-void note_failure(const char* format, ...) QERN_FAILURE_FORMAT(1, 2);
+void note_failure(const char* format, ...) QERN_PRINTF_FORMAT(1, 2);
 
 // Notes why a step failed, for a caller that knows the file concerned to
 // note what failed: "cannot read input file "a.wav"" + ": " + "no data
 // chunk". The first reason stands; ignored once a failure is noted.
-void note_failure_reason(const char* format, ...) QERN_FAILURE_FORMAT(1, 2);
+void note_failure_reason(const char* format, ...) QERN_PRINTF_FORMAT(1, 2);
 
 // "qern: WHAT[: REASON]\n"; empty when no failure was noted.
 std::string failure_line(const FailureSummary& summary);
