@@ -11,6 +11,7 @@
 #include "driver/error_log.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
+#include "dsp/vector_kernels.h"
 
 namespace qern {
 
@@ -38,31 +39,9 @@ bool is_rising_zero(SampleSpan wave, int i) { return wave[i - 1] < 0.0 && wave[i
 
 // c[U] = sum over k = 1 .. 4T-1, in increasing k, of h[k] * x[U - k] for
 // U = 0 .. 511 (x points at the sample that pairs with U = 0, k = 0).
-// The sums run across U four kernel taps at a time; each sum keeps its
-// order of addition.
+// The sums run across U on the vector unit; each keeps its order of addition.
 void filter_frame(const double* h, int kernel_end, const double* x, double* c) {
-    std::fill(c, c + 2 * WAVE_HALF_SPAN, 0.0);
-    int k = 1;
-    for (; k + 3 < kernel_end; k += 4) {
-        const double h0 = h[k];
-        const double h1 = h[k + 1];
-        const double h2 = h[k + 2];
-        const double h3 = h[k + 3];
-        const double* x0 = x - k;
-        for (int u = 0; u < 2 * WAVE_HALF_SPAN; ++u) {
-            double acc = c[u];
-            acc += h0 * x0[u];
-            acc += h1 * x0[u - 1];
-            acc += h2 * x0[u - 2];
-            acc += h3 * x0[u - 3];
-            c[u] = acc;
-        }
-    }
-    for (; k < kernel_end; ++k) {
-        const double hk = h[k];
-        const double* xk = x - k;
-        for (int u = 0; u < 2 * WAVE_HALF_SPAN; ++u) c[u] += hk * xk[u];
-    }
+    tapped_sums(best_vector_unit(), h, kernel_end, x, c, 2 * WAVE_HALF_SPAN);
 }
 
 }  // namespace
@@ -178,11 +157,14 @@ int find_mark_shift(const MarkSources& sources, int crossing, int run_start) {
 
     std::array<double, CORRELATION_WINDOW> window{};
     const SampleSpan view{window.data(), 0, CORRELATION_WINDOW};
+    // Every window of the search has the same length: its weights once.
+    std::array<double, CORRELATION_WINDOW> weights{};
+    hann_weights(weights.data(), period);
     double best_energy = 0.0;
     int best_index = 0;
     for (int i = before - half - 1; i <= before + half - 1; ++i) {
         copy_samples(view, period, sources.samples, i - half);
-        apply_hann_window(view, period);
+        apply_window_weights(view, weights.data(), period);
         double energy = 0.0;
         for (int k = 0; k < period; ++k) energy += window[static_cast<std::size_t>(k)] * window[static_cast<std::size_t>(k)];
         if (energy > best_energy) {

@@ -5,6 +5,7 @@
 #include <array>
 
 #include "driver/resample_job.h"
+#include "synthesis/hann_window_cache.h"
 #include "wav/sample_buffer.h"
 
 namespace qern {
@@ -50,6 +51,8 @@ double synthesize_section(const ResampleJob& job, int S, int Ls, SampleSpan outp
 // Returns 0, or -1 when P is not in 1..GRAIN_MAX_PERIOD or the grain would
 // not fit the buffer (f above 10^0.5).
 int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f);
+// The same grain, bit for bit, with its Hann window taken from `windows`.
+int extract_grain(SampleSpan input, GrainBuffer& grain, HannWindowCache& windows, int mark, int P, double f);
 
 // Output period in samples for a grain of a mark with period P when the
 // previous grain lies at absolute output time tau: the target period shaped

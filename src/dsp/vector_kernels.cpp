@@ -1,0 +1,194 @@
+// One generic body per kernel, written over a vector type V of W doubles and
+// compiled once per unit (GCC/clang vector extensions inside functions with
+// a target attribute). A body keeps A vectors of running sums in registers
+// and walks the sum index in its order, so lane g of vector a is the sum of
+// output a W + g, taken exactly as the plain loop takes it. Loads and stores
+// go through memcpy: no alignment is assumed.
+#include "dsp/vector_kernels.h"
+
+#include <cstring>
+
+#include "dsp/reference_kernels.h"
+
+namespace qern {
+
+namespace {
+
+typedef double Vec2 __attribute__((vector_size(16)));
+typedef double Vec4 __attribute__((vector_size(32)));
+typedef double Vec8 __attribute__((vector_size(64)));
+
+template <class V>
+inline constexpr int LANES = static_cast<int>(sizeof(V) / sizeof(double));
+
+constexpr int FRAME = 1024;
+
+// Lags k .. k + A W - 1 of lagged_products.
+template <class V, int A>
+[[gnu::always_inline]] inline void lag_group(const double* x, int k, double* r) {
+    constexpr int W = LANES<V>;
+    constexpr int G = A * W;
+    V sum[A] = {};
+    // j < common lies inside the overlap of every lag of the group.
+    const int common = FRAME - (k + G - 1);
+    for (int j = 0; j < common; ++j) {
+        const double xj = x[j];
+        const double* xk = x + j + k;
+        for (int a = 0; a < A; ++a) {
+            V v;
+            std::memcpy(&v, xk + a * W, sizeof v);
+            sum[a] += xj * v;
+        }
+    }
+    double s[G];
+    std::memcpy(s, sum, sizeof s);
+    for (int g = 0; g < G; ++g) {
+        const int lag = k + g;
+        double total = s[g];
+        for (int j = common; j < FRAME - lag; ++j) total += x[j] * x[j + lag];
+        r[lag] = 512.0 * total / static_cast<double>(FRAME - lag);
+    }
+}
+
+template <class V, int A>
+[[gnu::always_inline]] inline void lagged_products_body(const double* x, int first, int last, double* r) {
+    constexpr int W = LANES<V>;
+    int k = first;
+    for (; k + A * W - 1 <= last; k += A * W) lag_group<V, A>(x, k, r);
+    for (; k + W - 1 <= last; k += W) lag_group<V, 1>(x, k, r);
+    if (k <= last) lagged_products_plain(x, k, last, r);
+}
+
+// Outputs u0 .. u0 + A W - 1 of tapped_sums.
+template <class V, int A>
+[[gnu::always_inline]] inline void tapped_block(const double* h, int kernel_end, const double* x, double* y,
+                                                int u0) {
+    constexpr int W = LANES<V>;
+    V sum[A] = {};
+    for (int k = 1; k < kernel_end; ++k) {
+        const double hk = h[k];
+        const double* xk = x + u0 - k;
+        for (int a = 0; a < A; ++a) {
+            V v;
+            std::memcpy(&v, xk + a * W, sizeof v);
+            sum[a] += hk * v;
+        }
+    }
+    std::memcpy(y + u0, sum, sizeof sum);
+}
+
+template <class V, int A>
+[[gnu::always_inline]] inline void tapped_sums_body(const double* h, int kernel_end, const double* x, double* y,
+                                                    int count) {
+    constexpr int W = LANES<V>;
+    int u = 0;
+    for (; u + A * W <= count; u += A * W) tapped_block<V, A>(h, kernel_end, x, y, u);
+    for (; u + W <= count; u += W) tapped_block<V, 1>(h, kernel_end, x, y, u);
+    if (u < count) tapped_sums_plain(h, kernel_end, x + u, y + u, count - u);
+}
+
+constexpr int SYMMETRIC_HALF = 22;
+
+// Outputs i0 .. i0 + A W - 1 of symmetric_taps.
+template <class V, int A>
+[[gnu::always_inline]] inline void symmetric_block(const double* h, const double* x, double* y, int i0) {
+    constexpr int W = LANES<V>;
+    V sum[A];
+    for (int a = 0; a < A; ++a) {
+        V v;
+        std::memcpy(&v, x + i0 + a * W, sizeof v);
+        sum[a] = h[0] * v;
+    }
+    for (int k = 1; k <= SYMMETRIC_HALF; ++k) {
+        const double hk = h[k];
+        for (int a = 0; a < A; ++a) {
+            V before;
+            V after;
+            std::memcpy(&before, x + i0 + a * W - k, sizeof before);
+            std::memcpy(&after, x + i0 + a * W + k, sizeof after);
+            sum[a] += hk * (before + after);
+        }
+    }
+    std::memcpy(y + i0, sum, sizeof sum);
+}
+
+template <class V, int A>
+[[gnu::always_inline]] inline void symmetric_taps_body(const double* h, const double* x, double* y, int count) {
+    constexpr int W = LANES<V>;
+    int i = 0;
+    for (; i + A * W <= count; i += A * W) symmetric_block<V, A>(h, x, y, i);
+    for (; i + W <= count; i += W) symmetric_block<V, 1>(h, x, y, i);
+    if (i < count) symmetric_taps_plain(h, x + i, y + i, count - i);
+}
+
+// The blocking per unit (sums kept in registers: A vectors).
+constexpr int LAG_VECTORS = 4;
+constexpr int TAP_VECTORS = 8;
+constexpr int SYMMETRIC_VECTORS = 4;
+
+void lagged_products_baseline(const double* x, int first, int last, double* r) {
+    lagged_products_body<Vec2, LAG_VECTORS>(x, first, last, r);
+}
+void tapped_sums_baseline(const double* h, int kernel_end, const double* x, double* y, int count) {
+    tapped_sums_body<Vec2, TAP_VECTORS>(h, kernel_end, x, y, count);
+}
+void symmetric_taps_baseline(const double* h, const double* x, double* y, int count) {
+    symmetric_taps_body<Vec2, SYMMETRIC_VECTORS>(h, x, y, count);
+}
+
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r) {
+    lagged_products_body<Vec4, LAG_VECTORS>(x, first, last, r);
+}
+__attribute__((target("avx2"))) void tapped_sums_avx2(const double* h, int kernel_end, const double* x,
+                                                      double* y, int count) {
+    tapped_sums_body<Vec4, TAP_VECTORS>(h, kernel_end, x, y, count);
+}
+__attribute__((target("avx2"))) void symmetric_taps_avx2(const double* h, const double* x, double* y,
+                                                         int count) {
+    symmetric_taps_body<Vec4, SYMMETRIC_VECTORS>(h, x, y, count);
+}
+__attribute__((target("avx512f"))) void lagged_products_avx512(const double* x, int first, int last,
+                                                               double* r) {
+    lagged_products_body<Vec8, LAG_VECTORS>(x, first, last, r);
+}
+__attribute__((target("avx512f"))) void tapped_sums_avx512(const double* h, int kernel_end, const double* x,
+                                                           double* y, int count) {
+    tapped_sums_body<Vec8, TAP_VECTORS>(h, kernel_end, x, y, count);
+}
+__attribute__((target("avx512f"))) void symmetric_taps_avx512(const double* h, const double* x, double* y,
+                                                              int count) {
+    symmetric_taps_body<Vec8, SYMMETRIC_VECTORS>(h, x, y, count);
+}
+#endif
+
+}  // namespace
+
+void lagged_products(VectorUnit unit, const double* x, int first, int last, double* r) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return lagged_products_avx512(x, first, last, r);
+    if (unit == VectorUnit::avx2) return lagged_products_avx2(x, first, last, r);
+#endif
+    (void)unit;
+    lagged_products_baseline(x, first, last, r);
+}
+
+void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double* x, double* y, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return tapped_sums_avx512(h, kernel_end, x, y, count);
+    if (unit == VectorUnit::avx2) return tapped_sums_avx2(h, kernel_end, x, y, count);
+#endif
+    (void)unit;
+    tapped_sums_baseline(h, kernel_end, x, y, count);
+}
+
+void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return symmetric_taps_avx512(h, x, y, count);
+    if (unit == VectorUnit::avx2) return symmetric_taps_avx2(h, x, y, count);
+#endif
+    (void)unit;
+    symmetric_taps_baseline(h, x, y, count);
+}
+
+}  // namespace qern
