@@ -29,6 +29,9 @@
 #define QERN_ISATTY isatty
 #define QERN_FILENO fileno
 #endif
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "driver/error_log.h"
 #include "tools/utf8_main.h"
@@ -190,6 +193,13 @@ int run(const PrepCommand& command) {
 }  // namespace
 
 int run_tool(int argc, char** argv) {
+#ifdef __GLIBC__
+    // Keep the freed sample buffers of one file for the next: by default
+    // glibc hands every large buffer back to the system and the next file
+    // faults in fresh zeroed pages, which costs a quarter of the analysis.
+    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
+#endif
     PrepCommand command;
     if (!parse_command(argc, argv, command)) {
         print_error_text(USAGE);

@@ -26,6 +26,7 @@ constexpr int CORRELATION_WINDOW = 1024;
 // Frame outputs of the fundamental wave cover the 512 samples around a centre.
 constexpr int WAVE_HALF_SPAN = FRAME_HOP;
 constexpr int MAX_KERNEL_LENGTH = 2048;
+constexpr int KERNEL_CACHE_SLOTS = 16;
 // Marks of a run lie 50 to 512 samples apart.
 constexpr int MIN_MARK_STEP = 50;
 constexpr int MAX_MARK_STEP = 512;
@@ -93,10 +94,14 @@ int period_at(const MarkSources& sources, int position) {
 
 int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_count,
                              std::span<const std::int32_t> frame_periods) {
-    std::vector<double> kernel;
+    // The kernels of the last few periods: the track wanders among a few
+    // neighbouring periods, and a kernel costs two cosines per tap.
+    std::vector<double> kernels;
+    std::array<int, KERNEL_CACHE_SLOTS> kernel_t0{};  // 0: slot empty
+    int next_slot = 0;
     std::vector<double> filtered;
     try {
-        kernel.assign(MAX_KERNEL_LENGTH, 0.0);
+        kernels.assign(static_cast<std::size_t>(KERNEL_CACHE_SLOTS) * MAX_KERNEL_LENGTH, 0.0);
         filtered.assign(2 * WAVE_HALF_SPAN, 0.0);
     } catch (const std::bad_alloc&) {
         return -1;
@@ -112,14 +117,21 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         if (t0 < MIN_VOICED_PERIOD || t0 > MAX_SEARCH_PERIOD) return -1;
         const int kernel_end = 4 * t0;  // taps 1 .. 4T-1
 
-        if (!(i > 0 && frame_periods[i - 1] == t0)) {
+        int slot = 0;
+        while (slot < KERNEL_CACHE_SLOTS && kernel_t0[static_cast<std::size_t>(slot)] != t0) ++slot;
+        if (slot == KERNEL_CACHE_SLOTS) {
+            slot = next_slot;
+            next_slot = (next_slot + 1) % KERNEL_CACHE_SLOTS;
+            kernel_t0[static_cast<std::size_t>(slot)] = t0;
+            double* h = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
             // A cosine of period T under a Hann window four periods long.
             const double step = TWO_PI / kernel_end;
             for (int k = 1; k < kernel_end; ++k) {
                 const double angle = (k * TWO_PI) / t0;
-                kernel[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
+                h[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
             }
         }
+        const double* kernel = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
 
         // filtered[U] = c(U - 256): the frame's output around its centre.
         const int centre = i * FRAME_HOP;
@@ -127,7 +139,7 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         const int last_read = centre + WAVE_HALF_SPAN - 1 + 2 * t0 - 1;
         (void)samples[first_read];  // bounds asserted in debug builds
         (void)samples[last_read];
-        filter_frame(kernel.data(), kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0],
+        filter_frame(kernel, kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0],
                      filtered.data());
 
         const bool voiced_before = i > 0 && frame_periods[i - 1] != UNVOICED_T0;

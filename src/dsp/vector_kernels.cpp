@@ -22,18 +22,25 @@ template <class V>
 inline constexpr int LANES = static_cast<int>(sizeof(V) / sizeof(double));
 
 constexpr int FRAME = 1024;
+// Zeros after the frame's copy: a group of lags reads up to 2 G - 2 values
+// past the shortest lag's overlap.
+constexpr int FRAME_PADDING = 128;
 
-// Lags k .. k + A W - 1 of lagged_products.
+// Lags k .. k + A W - 1 of lagged_products over the padded copy xp, stored
+// where they are not above `last`. Every lane runs j over the overlap of
+// the group's first lag; past its own overlap a lane multiplies by the zero
+// padding and adds +-0, which leaves its sum as it was (a sum that starts at
+// +0 is never -0, and the samples are finite).
 template <class V, int A>
-[[gnu::always_inline]] inline void lag_group(const double* x, int k, double* r) {
+[[gnu::always_inline]] inline void lag_group(const double* xp, int k, int last, double* r) {
     constexpr int W = LANES<V>;
     constexpr int G = A * W;
+    static_assert(G <= FRAME_PADDING);
     V sum[A] = {};
-    // j < common lies inside the overlap of every lag of the group.
-    const int common = FRAME - (k + G - 1);
-    for (int j = 0; j < common; ++j) {
-        const double xj = x[j];
-        const double* xk = x + j + k;
+    const int end = FRAME - k;
+    for (int j = 0; j < end; ++j) {
+        const double xj = xp[j];
+        const double* xk = xp + j + k;
         for (int a = 0; a < A; ++a) {
             V v;
             std::memcpy(&v, xk + a * W, sizeof v);
@@ -42,21 +49,31 @@ template <class V, int A>
     }
     double s[G];
     std::memcpy(s, sum, sizeof s);
-    for (int g = 0; g < G; ++g) {
+    for (int g = 0; g < G && k + g <= last; ++g) {
         const int lag = k + g;
-        double total = s[g];
-        for (int j = common; j < FRAME - lag; ++j) total += x[j] * x[j + lag];
-        r[lag] = 512.0 * total / static_cast<double>(FRAME - lag);
+        r[lag] = 512.0 * s[g] / static_cast<double>(FRAME - lag);
+    }
+}
+
+// Lags k .. last in groups of A vectors while more than half a group is
+// left, then in groups half as large.
+template <class V, int A>
+[[gnu::always_inline]] inline void lag_groups(const double* xp, int k, int last, double* r) {
+    constexpr int G = A * LANES<V>;
+    if constexpr (A == 1) {
+        for (; k <= last; k += G) lag_group<V, 1>(xp, k, last, r);
+    } else {
+        for (; last - k + 1 > G / 2; k += G) lag_group<V, A>(xp, k, last, r);
+        lag_groups<V, A / 2>(xp, k, last, r);
     }
 }
 
 template <class V, int A>
 [[gnu::always_inline]] inline void lagged_products_body(const double* x, int first, int last, double* r) {
-    constexpr int W = LANES<V>;
-    int k = first;
-    for (; k + A * W - 1 <= last; k += A * W) lag_group<V, A>(x, k, r);
-    for (; k + W - 1 <= last; k += W) lag_group<V, 1>(x, k, r);
-    if (k <= last) lagged_products_plain(x, k, last, r);
+    double xp[FRAME + FRAME_PADDING];
+    std::memcpy(xp, x, FRAME * sizeof(double));
+    std::memset(xp + FRAME, 0, FRAME_PADDING * sizeof(double));
+    lag_groups<V, A>(xp, first, last, r);
 }
 
 // Outputs u0 .. u0 + A W - 1 of tapped_sums.
@@ -121,8 +138,10 @@ template <class V, int A>
     if (i < count) symmetric_taps_plain(h, x + i, y + i, count - i);
 }
 
-// The blocking per unit (sums kept in registers: A vectors).
+// The blocking per unit (sums kept in registers: A vectors), as measured
+// fastest by bench/vector_kernels_bench.cpp.
 constexpr int LAG_VECTORS = 4;
+constexpr int WIDE_LAG_VECTORS = 8;
 constexpr int TAP_VECTORS = 8;
 constexpr int SYMMETRIC_VECTORS = 4;
 
@@ -138,7 +157,7 @@ void symmetric_taps_baseline(const double* h, const double* x, double* y, int co
 
 #if QERN_HAVE_WIDE_VECTORS
 __attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r) {
-    lagged_products_body<Vec4, LAG_VECTORS>(x, first, last, r);
+    lagged_products_body<Vec4, WIDE_LAG_VECTORS>(x, first, last, r);
 }
 __attribute__((target("avx2"))) void tapped_sums_avx2(const double* h, int kernel_end, const double* x,
                                                       double* y, int count) {
@@ -150,7 +169,7 @@ __attribute__((target("avx2"))) void symmetric_taps_avx2(const double* h, const 
 }
 __attribute__((target("avx512f"))) void lagged_products_avx512(const double* x, int first, int last,
                                                                double* r) {
-    lagged_products_body<Vec8, LAG_VECTORS>(x, first, last, r);
+    lagged_products_body<Vec8, WIDE_LAG_VECTORS>(x, first, last, r);
 }
 __attribute__((target("avx512f"))) void tapped_sums_avx512(const double* h, int kernel_end, const double* x,
                                                            double* y, int count) {
