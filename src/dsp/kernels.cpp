@@ -61,16 +61,19 @@ int sinc_resample(int first, int last, SampleSpan dst, double ratio, int centre,
     for (int i = out_first; i < out_last; ++i) {
         const double u = r * i;
         const int t = static_cast<int>(u);
-        // sin(pi (u - j)) = (-1)^(t - j) sin(pi (u - t)): one sine per output
-        // sample, of the fraction u - t (exact), so no larger than the
-        // rounding of the sine of each tap's own argument.
-        const double s = std::sin(PI * (u - t));
+        // sin(pi (u - j)) = (-1)^(m - j) sin(pi (u - m)) for the integer m
+        // nearest to u: one sine per output sample, of an exact fraction of
+        // at most a half (where the sine keeps its relative precision), so
+        // each tap moves only by the rounding of its own sine.
+        const double m = std::round(u);
+        const int parity = static_cast<int>(m) & 1;
+        const double s = std::sin(PI * (u - m));
         const int j_first = std::max(t - 15, lo);
         const int j_last = std::min(t + 15, hi - 1);
         double sum = 0.0;
         for (int j = j_first; j <= j_last; ++j) {
             const double d = PI * (u - j);
-            const double numerator = ((t - j) & 1) != 0 ? -s : s;
+            const double numerator = ((parity ^ j) & 1) != 0 ? -s : s;
             sum += (d == 0.0 ? 1.0 : numerator / d) * x[j];
         }
         y[i] = sum;
