@@ -70,12 +70,20 @@ int sinc_resample(int first, int last, SampleSpan dst, double ratio, int centre,
         const double s = std::sin(PI * (u - m));
         const int j_first = std::max(t - 15, lo);
         const int j_last = std::min(t + 15, hi - 1);
-        double sum = 0.0;
-        for (int j = j_first; j <= j_last; ++j) {
-            const double d = PI * (u - j);
-            const double numerator = ((parity ^ j) & 1) != 0 ? -s : s;
-            sum += (d == 0.0 ? 1.0 : numerator / d) * x[j];
+        // The tap weights first (independent of each other, so they go
+        // through the vector unit), then the sum in increasing j.
+        std::array<double, 31> weight;
+        const int taps = j_last - j_first + 1;
+        const double even = ((parity ^ j_first) & 1) != 0 ? -s : s;  // sign at q = 0
+        const double odd = -even;
+        for (int q = 0; q < taps; ++q) {
+            const double d = PI * (u - (j_first + q));
+            weight[q] = ((q & 1) != 0 ? odd : even) / d;
         }
+        // d is 0 only at j = u, an integer u: weight 1 there.
+        if (u == m && m >= j_first && m <= j_last) weight[static_cast<int>(m) - j_first] = 1.0;
+        double sum = 0.0;
+        for (int q = 0; q < taps; ++q) sum += weight[q] * x[j_first + q];
         y[i] = sum;
     }
     return 0;
