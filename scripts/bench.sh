@@ -18,5 +18,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQERN_BUILD_TESTS=OFF -DQERN_BUILD_BENCH=ON >/dev/null
-cmake --build build-bench -j "$jobs" --target qern qern-prep qern-io-only qern_demo_voice >/dev/null
+cmake --build build-bench -j "$jobs" --target qern qern-prep qern-io-only qern_demo_voice qern_bench >/dev/null
 exec python3 bench/run_bench.py build-bench "${1:-15}"
