@@ -107,6 +107,7 @@ struct FrameFacts {
     std::vector<int> raw_period;  // before correction
     std::vector<double> level_db; // 900 Hz low-passed RMS over the frame's window
     double vowel_db = 0.0;        // the loud end of the voiced frames
+    double vowel_period = 0.0;    // median period of the frames within 10 dB of it
     bool any_voiced = false;
 
     int count() const { return static_cast<int>(period.size()); }
@@ -114,6 +115,9 @@ struct FrameFacts {
     bool voiced(int frame) const { return period[static_cast<std::size_t>(frame)] != UNVOICED_T0; }
     bool quiet_voiced(int frame) const {
         return voiced(frame) && level_db[static_cast<std::size_t>(frame)] < vowel_db - QUIET_VOICED_DB;
+    }
+    bool off_vowel_pitch(double t0) const {
+        return std::max(t0, vowel_period) >= HUM_PITCH_DIFFERENCE * std::min(t0, vowel_period);
     }
     // The frames whose centres lie in [from_ms, to_ms).
     std::pair<int, int> frames_in(double from_ms, double to_ms) const {
@@ -150,6 +154,13 @@ FrameFacts frame_facts_of(const SampleInspection& in) {
         std::sort(voiced_levels.begin(), voiced_levels.end());
         const auto at = static_cast<std::size_t>(VOWEL_LEVEL_PERCENTILE * static_cast<double>(voiced_levels.size() - 1));
         f.vowel_db = voiced_levels[at];
+        std::vector<double> loud_periods;
+        for (int i = 0; i < f.count(); ++i) {
+            if (f.voiced(i) && f.level_db[static_cast<std::size_t>(i)] >= f.vowel_db - 10.0) {
+                loud_periods.push_back(f.period[static_cast<std::size_t>(i)]);
+            }
+        }
+        f.vowel_period = median_of(loud_periods);
     }
     return f;
 }
@@ -165,8 +176,19 @@ struct HumRun {
 std::vector<HumRun> find_hum(const FrameFacts& f) {
     std::vector<HumRun> runs;
     int first = 0;
-    int low = 0;
-    int high = 0;
+    const auto steady = [&](int end, int next) {
+        double low_db = f.level_db[static_cast<std::size_t>(next)];
+        double high_db = low_db;
+        int low = f.period[static_cast<std::size_t>(next)];
+        int high = low;
+        for (int i = first; i < end; ++i) {
+            low_db = std::min(low_db, f.level_db[static_cast<std::size_t>(i)]);
+            high_db = std::max(high_db, f.level_db[static_cast<std::size_t>(i)]);
+            low = std::min(low, f.period[static_cast<std::size_t>(i)]);
+            high = std::max(high, f.period[static_cast<std::size_t>(i)]);
+        }
+        return high_db - low_db <= HUM_LEVEL_RANGE_DB && high <= HUM_PERIOD_SPREAD * low;
+    };
     const auto close_run = [&](int end) {
         if (end - first < HUM_MIN_FRAMES) return;
         HumRun run{first, end, -1000.0, 0.0};
@@ -176,21 +198,15 @@ std::vector<HumRun> find_hum(const FrameFacts& f) {
             periods.push_back(f.period[static_cast<std::size_t>(i)]);
         }
         run.period = median_of(periods);
-        runs.push_back(run);
+        if (f.off_vowel_pitch(run.period)) runs.push_back(run);
     };
     bool in_run = false;
     for (int i = 0; i <= f.count(); ++i) {
         const bool quiet = i < f.count() && f.quiet_voiced(i);
-        const int p = quiet ? f.period[static_cast<std::size_t>(i)] : 0;
-        if (in_run && quiet && std::max(high, p) <= HUM_PERIOD_SPREAD * std::min(low, p)) {
-            low = std::min(low, p);
-            high = std::max(high, p);
-            continue;
-        }
+        if (in_run && quiet && steady(i, i)) continue;
         if (in_run) close_run(i);
         in_run = quiet;
         first = i;
-        low = high = p;
     }
     return runs;
 }
@@ -233,7 +249,16 @@ bool check_regions(const ReportSample& s, const OtoEntry& e, double length_ms, s
             formatted("consonant ends at %.1f ms, file %.1f ms", p.consonant_end, length_ms));
         return false;
     }
-    if (p.cutoff_end <= p.consonant_end) {
+    // A breath or a consonant meant to be used whole marks its cutoff at
+    // the end of the fixed part: notes end in silence after it, by design.
+    constexpr double SAME_PLACE_MS = 1.0;
+    if (std::abs(p.cutoff_end - p.consonant_end) < SAME_PLACE_MS) {
+        add(Severity::WORTH_A_LOOK, "nothing to stretch: notes longer than the fixed part end in silence",
+            p.consonant_end, p.consonant_end,
+            formatted("consonant and cutoff both end at %.1f ms", p.consonant_end));
+        return false;
+    }
+    if (p.cutoff_end < p.consonant_end) {
         add(Severity::FAILS, "cutoff before the end of the consonant: notes are silent after the consonant",
             p.cutoff_end, p.consonant_end,
             formatted("consonant ends at %.1f ms, cutoff at %.1f ms", p.consonant_end, p.cutoff_end));
@@ -259,8 +284,8 @@ bool check_regions(const ReportSample& s, const OtoEntry& e, double length_ms, s
 }
 
 // The checks of one entry against the analysis.
-void check_entry(const ReportSample& s, const OtoEntry& e, const FrameFacts& f, double length_ms,
-                 SampleResult& result) {
+void check_entry(const ReportSample& s, const OtoEntry& e, const FrameFacts& f,
+                 const std::vector<HumRun>& hum_runs, double length_ms, SampleResult& result) {
     double hz = 0.0;
     std::pair<double, double> stretch{0.0, 0.0};
     if (check_regions(s, e, length_ms, result.findings) && f.any_voiced) {
@@ -269,27 +294,28 @@ void check_entry(const ReportSample& s, const OtoEntry& e, const FrameFacts& f, 
             result.findings.push_back(finding(s, e.alias, severity, what, f.ms(first), f.ms(last), std::move(reason)));
         };
 
-        // The fixed part: voiced frames far quieter than the vowel.
+        // The fixed part: frames of hum stretches in it.
         const auto [fixed_first, fixed_end] = f.frames_in(p.offset, std::max(p.offset, p.consonant_end));
-        int quiet = 0;
-        int quiet_first = -1;
-        int quiet_last = -1;
-        double quiet_db = -1000.0;
-        std::vector<double> quiet_periods;
-        for (int i = fixed_first; i < fixed_end; ++i) {
-            if (!f.quiet_voiced(i)) continue;
-            ++quiet;
-            if (quiet_first < 0) quiet_first = i;
-            quiet_last = i;
-            quiet_db = std::max(quiet_db, f.level_db[static_cast<std::size_t>(i)]);
-            quiet_periods.push_back(f.period[static_cast<std::size_t>(i)]);
+        int hum = 0;
+        int hum_first = -1;
+        int hum_last = -1;
+        double hum_db = -1000.0;
+        std::vector<double> hum_periods;
+        for (const HumRun& run : hum_runs) {
+            for (int i = std::max(run.first, fixed_first); i < std::min(run.end, fixed_end); ++i) {
+                ++hum;
+                if (hum_first < 0) hum_first = i;
+                hum_last = i;
+                hum_db = std::max(hum_db, f.level_db[static_cast<std::size_t>(i)]);
+                hum_periods.push_back(f.period[static_cast<std::size_t>(i)]);
+            }
         }
-        if (quiet >= FIXED_QUIET_MIN_FRAMES) {
-            const double period = median_of(quiet_periods);
-            add(Severity::SOUNDS_WRONG, "quiet voiced frames in the fixed part: the consonant is sung pitched",
-                quiet_first, quiet_last,
-                formatted("%d frames %.0f dB below the vowel, period %.0f samples (%.0f Hz)", quiet,
-                          f.vowel_db - quiet_db, period, f.rate / period));
+        if (hum >= FIXED_HUM_MIN_FRAMES) {
+            const double period = median_of(hum_periods);
+            add(Severity::SOUNDS_WRONG, "hum in the fixed part: the consonant is sung at its pitch", hum_first,
+                hum_last,
+                formatted("%d voiced frames %.0f dB below the vowel, period %.0f samples (%.0f Hz)", hum,
+                          f.vowel_db - hum_db, period, f.rate / period));
         }
 
         // The stretched part.
@@ -437,21 +463,37 @@ SampleResult check_sample(const ReportSample& s) {
             formatted("%d frames, all unvoiced; peak %.0f", f.count(), peak));
     }
 
-    // Hum: steady periodicity far below the vowel.
-    for (const HumRun& run : find_hum(f)) {
-        const double from = f.ms(run.first);
-        const double to = f.ms(run.end - 1);
+    // Hum: steady periodicity far below the vowel, one finding per stretch
+    // (runs less than HUM_MIN_FRAMES apart taken together).
+    const std::vector<HumRun> hum_runs = find_hum(f);
+    for (std::size_t k = 0; k < hum_runs.size();) {
+        std::size_t last = k;
+        while (last + 1 < hum_runs.size() && hum_runs[last + 1].first - hum_runs[last].end < HUM_MIN_FRAMES) ++last;
+        const double from = f.ms(hum_runs[k].first);
+        const double to = f.ms(hum_runs[last].end - 1);
+        double level_db = -1000.0;
+        std::vector<double> periods;
+        int frames = 0;
+        for (std::size_t r = k; r <= last; ++r) {
+            level_db = std::max(level_db, hum_runs[r].level_db);
+            periods.push_back(hum_runs[r].period);
+            frames += hum_runs[r].end - hum_runs[r].first;
+        }
         bool used = false;
         for (const OtoEntry& e : s.entries) {
             const EntryParts p = parts_of(e.regions, length_ms);
             used = used || (p.offset < to && p.cutoff_end > from);
         }
-        add(used ? Severity::SOUNDS_WRONG : Severity::WORTH_A_LOOK, "hum or noise analysed as voice", from, to,
-            formatted("%.0f dB below the vowel, period %.0f samples (%.0f Hz), %d frames", f.vowel_db - run.level_db,
-                      run.period, f.rate / run.period, run.end - run.first));
+        const double period = median_of(periods);
+        add(used ? Severity::SOUNDS_WRONG : Severity::WORTH_A_LOOK,
+            used ? "hum or noise analysed as voice, inside a used region" : "hum or noise analysed as voice", from,
+            to,
+            formatted("%.0f dB below the vowel, period %.0f samples (%.0f Hz), %d frames", f.vowel_db - level_db,
+                      period, f.rate / period, frames));
+        k = last + 1;
     }
 
-    for (const OtoEntry& e : s.entries) check_entry(s, e, f, length_ms, result);
+    for (const OtoEntry& e : s.entries) check_entry(s, e, f, hum_runs, length_ms, result);
     return result;
 }
 
@@ -461,27 +503,35 @@ bool same_format(const SampleFormat& a, const SampleFormat& b, int what) {
     return a.bits_per_sample == b.bits_per_sample && a.is_float == b.is_float;
 }
 
-// Samples whose rate, channel count or bit depth differ from the most common.
+std::string folder_of(const ReportSample& s) { return utf8_of(path_of(s.path).parent_path()); }
+
+// Samples whose rate, channel count or bit depth differ from the most
+// common of their folder (a voicebank, or one pitch of it).
 void check_formats(const VoicebankReport& report, const std::vector<SampleResult>& results,
                    std::vector<Finding>& out) {
+    const auto in_folder = [&](std::size_t i, std::size_t k) {
+        return results[i].analysed && folder_of(report.samples[i]) == folder_of(report.samples[k]);
+    };
     for (int what = 0; what < 3; ++what) {
-        // The most common value, the first in sample order on a tie.
-        std::size_t best = results.size();
-        int best_count = 0;
-        for (std::size_t i = 0; i < results.size(); ++i) {
-            if (!results[i].analysed) continue;
-            int n = 0;
-            for (const SampleResult& r : results) n += r.analysed && same_format(r.format, results[i].format, what) ? 1 : 0;
-            if (n > best_count) {
-                best = i;
-                best_count = n;
-            }
-        }
-        if (best == results.size()) return;
-        const SampleFormat& common = results[best].format;
         for (std::size_t i = 0; i < results.size(); ++i) {
             const SampleResult& r = results[i];
-            if (!r.analysed || same_format(r.format, common, what)) continue;
+            if (!r.analysed) continue;
+            // The most common value of the folder, the first in sample order on a tie.
+            std::size_t best = i;
+            int best_count = 0;
+            for (std::size_t k = 0; k < results.size(); ++k) {
+                if (!in_folder(k, i)) continue;
+                int n = 0;
+                for (std::size_t m = 0; m < results.size(); ++m) {
+                    n += in_folder(m, i) && same_format(results[m].format, results[k].format, what) ? 1 : 0;
+                }
+                if (n > best_count) {
+                    best = k;
+                    best_count = n;
+                }
+            }
+            const SampleFormat& common = results[best].format;
+            if (same_format(r.format, common, what)) continue;
             static constexpr const char* WHAT[] = {"sample rate unlike the rest of the bank",
                                                    "channel count unlike the rest of the bank",
                                                    "bit depth unlike the rest of the bank"};
@@ -500,7 +550,6 @@ void check_pitches(const VoicebankReport& report, const std::vector<SampleResult
                    std::vector<Finding>& out) {
     std::map<std::string, std::vector<double>> semitones_by_folder;
     const auto semitones = [](double hz) { return 12.0 * std::log2(hz / 440.0); };
-    const auto folder_of = [](const ReportSample& s) { return utf8_of(path_of(s.path).parent_path()); };
     for (std::size_t i = 0; i < results.size(); ++i) {
         for (const double hz : results[i].entry_hz) {
             if (hz > 0.0) semitones_by_folder[folder_of(report.samples[i])].push_back(semitones(hz));

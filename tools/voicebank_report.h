@@ -39,43 +39,55 @@ inline constexpr int CLIP_MIN_RUN = 3;
 inline constexpr double CLIP_LEVEL = 0.999;  // of full scale
 
 // DC offset: the mean of the whole sample, as a share of full scale. The
-// real voices stay below 0.0002 (6 on the 16-bit scale); a cheap interface
-// gives 0.01 and more. Grains laid at a new period then sum the offset into
+// real voices stay below 0.0007 (erithacus: -16 to -21 on the 16-bit
+// scale, the others 0); a cheap interface gives 0.01 and more. Grains laid at a new period then sum the offset into
 // a buzz at the sung pitch.
 inline constexpr double DC_OFFSET_LIMIT = 0.003;
 
-// Far quieter than the vowel: a voiced frame whose 900 Hz low-passed level
-// (the band the analysis decides voicing in) lies this far below the loud
-// end of the sample's voiced frames (its 90th percentile). Voiced
-// consonants and vowel onsets of the real voices lie within 26 dB; the hum
-// of erithacus lies 33 to 45 dB below its vowels.
-inline constexpr double QUIET_VOICED_DB = 30.0;
+// Hum or noise analysed as voice: voiced frames whose 900 Hz low-passed
+// level (the band the analysis decides voicing in) lies QUIET_VOICED_DB or
+// more below the loud end of the sample's voiced frames (their 90th
+// percentile), at a period at least HUM_PITCH_DIFFERENCE away from the
+// vowel's (the median period of the frames within 10 dB of that loud end).
+// The 123 Hz hum of erithacus lies 17 to 25 dB down at 1.10 to 1.24 times
+// the vowel's period; the voiced consonants, onsets and fade-outs of the
+// real voices that pass the level sing at the vowel's period (within 4 %).
+inline constexpr double QUIET_VOICED_DB = 15.0;
 inline constexpr double VOWEL_LEVEL_PERCENTILE = 0.9;
-// Hum: at least this many such frames in a row (about 60 ms at 44.1 kHz)
-// whose periods stay within HUM_PERIOD_SPREAD of each other. Fade-outs of
-// real vowels pass the level in two or three frames and glide.
-inline constexpr int HUM_MIN_FRAMES = 10;
-inline constexpr double HUM_PERIOD_SPREAD = 1.05;
-// In the fixed part of an entry this many quiet voiced frames (in all)
-// make the consonant pitched.
-inline constexpr int FIXED_QUIET_MIN_FRAMES = 3;
+inline constexpr double HUM_PITCH_DIFFERENCE = 1.08;
+// A stretch of hum: at least HUM_MIN_FRAMES such frames in a row (46 ms at
+// 44.1 kHz) whose levels stay within HUM_LEVEL_RANGE_DB and periods within
+// HUM_PERIOD_SPREAD of each other. The hum stretches of erithacus run 8 to
+// 31 frames within 5 dB and 1.16; the longest such run of alys and yuki is
+// 7 frames (a voiced "gw" 9 % below the vowel's pitch); their onsets and
+// fade-outs change level by 10 dB and more.
+inline constexpr int HUM_MIN_FRAMES = 8;
+inline constexpr double HUM_LEVEL_RANGE_DB = 5.0;
+inline constexpr double HUM_PERIOD_SPREAD = 1.2;
+// In the fixed part of an entry this many frames of such stretches make
+// the consonant pitched: a note sings it at the hum's pitch.
+inline constexpr int FIXED_HUM_MIN_FRAMES = 3;
 
 // The stretched part (consonant end to cutoff): unvoiced frames in it are
-// stretched as noise. At least this many make a finding; a share above
-// UNVOICED_SHARE_WRONG of the part will sound wrong on every long note.
+// stretched as noise. At least this many make a finding (the real voices
+// have at most 2 in any entry); a share above UNVOICED_SHARE_WRONG of the
+// part will sound wrong on every long note.
 inline constexpr int UNVOICED_MIN_FRAMES = 4;
 inline constexpr double UNVOICED_SHARE_WRONG = 0.25;
 // An octave jump: neighbouring voiced frames whose periods differ by this
-// ratio or more (an octave is 2; natural glides change by under 10 % per
-// frame).
+// ratio or more (an octave is 2; the stretched parts of the real voices
+// have none, their glides change by under 10 % per frame).
 inline constexpr double OCTAVE_JUMP_RATIO = 1.7;
 // Frames the track correction had to change inside the stretched part; at
-// least this many make a finding.
+// least this many make a finding (none in the real voices' stretched parts;
+// the correction's own rule needs runs of 5 frames, so a few changed frames
+// mark a doubtful stretch).
 inline constexpr int CORRECTED_MIN_FRAMES = 3;
 // Pitch of the stretched part against the median of the entries of its
 // oto.ini: further than this is mistuned; within OCTAVE_ERROR_TOLERANCE of
 // a whole octave is an octave error of the analysis or the recording. The
-// real voices keep within 2.5 semitones of their medians.
+// entries of the real voices keep within 2 semitones of their medians
+// (alys 274 to 281 Hz, erithacus 136 to 153 Hz, yuki 337 to 353 Hz).
 inline constexpr double MISTUNE_SEMITONES = 4.0;
 inline constexpr double OCTAVE_ERROR_TOLERANCE = 1.5;
 
