@@ -123,13 +123,15 @@ std::string render_report_html(const VoicebankReport& report,
     if (report.findings.empty()) html += "<p>No findings: every sample and entry passed the checks.</p>\n";
     html += "</section>\n";
 
-    // Samples with findings, in the order of the report's samples, each with an anchor.
+    // Samples with findings in the order they first appear in the table
+    // (the most severe first), each with an anchor.
     std::vector<std::size_t> with_findings;
-    for (std::size_t i = 0; i < report.samples.size(); ++i) {
-        const std::string& name = report.samples[i].name;
-        if (std::any_of(report.findings.begin(), report.findings.end(),
-                        [&](const Finding& f) { return f.sample == name; })) {
-            with_findings.push_back(i);
+    for (const Finding& f : report.findings) {
+        for (std::size_t i = 0; i < report.samples.size(); ++i) {
+            if (report.samples[i].name == f.sample &&
+                std::find(with_findings.begin(), with_findings.end(), i) == with_findings.end()) {
+                with_findings.push_back(i);
+            }
         }
     }
     const auto anchor_of = [&](const std::string& sample) -> std::string {
