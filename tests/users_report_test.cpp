@@ -202,6 +202,30 @@ TEST(UsersReport, RegionsOutsideTheFileOrOutOfOrderSayWhatANoteDoes) {
     EXPECT_EQ(of_alias("gone")[0].sample, "missing.wav");
 }
 
+TEST(UsersReport, UnvoicedGapInTheVowelIsFoundAndABreathIsOnlyWorthALook) {
+    Bank bank;
+    // A 150 ms hiss breaks the vowel at 600 ms.
+    std::vector<double> x = sung_vowel(44100, 220.0);
+    const std::vector<double> hiss = sung_vowel(44100, 220.0);
+    for (int k = 0; k < 150 * 441 / 10; ++k) {
+        x[static_cast<std::size_t>(600 * 441 / 10 + k)] = hiss[static_cast<std::size_t>(150 * 441 / 10 + k % 4410)];
+    }
+    bank.add_sample("gap.wav", x);
+    bank.add_oto_line("gap.wav=gap,100,200,-900,150,50");
+    // A breath used whole: the cutoff at the end of the fixed part, by design.
+    bank.add_oto_line("a.wav=breath,0,1000,-1000,900,20");
+    const VoicebankReport report = bank.check();
+
+    const Finding gap = finding_of(report, "gap.wav", "unvoiced frames in the stretched part");
+    EXPECT_EQ(gap.severity, Severity::SOUNDS_WRONG);
+    EXPECT_NEAR(gap.from_ms, 600.0, 30.0);
+    EXPECT_NEAR(gap.to_ms, 750.0, 30.0);
+    const Finding breath = finding_of(report, "a.wav", "nothing to stretch");
+    EXPECT_EQ(breath.alias, "breath");
+    EXPECT_EQ(breath.severity, Severity::WORTH_A_LOOK);
+    EXPECT_EQ(findings_of(report, "a.wav").size(), 1u) << all_findings(report);
+}
+
 TEST(UsersReport, OtherSampleRateAndMistunedEntryAreFound) {
     Bank bank;
     bank.add_sample("e.wav", sung_vowel(48000, 220.0), 48000);

@@ -365,7 +365,8 @@ void check_entry(const ReportSample& s, const OtoEntry& e, const FrameFacts& f,
         }
         if (unvoiced >= UNVOICED_MIN_FRAMES) {
             const double share = static_cast<double>(unvoiced) / frames;
-            add(share > UNVOICED_SHARE_WRONG ? Severity::SOUNDS_WRONG : Severity::WORTH_A_LOOK,
+            add(share > UNVOICED_SHARE_WRONG || longest >= UNVOICED_RUN_WRONG ? Severity::SOUNDS_WRONG
+                                                                               : Severity::WORTH_A_LOOK,
                 "unvoiced frames in the stretched part: stretched as noise", unvoiced_first, unvoiced_last,
                 formatted("%d of %d frames unvoiced, longest run %.0f ms", unvoiced, frames,
                           longest * FRAME_HOP * 1000.0 / f.rate));

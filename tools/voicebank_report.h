@@ -71,9 +71,11 @@ inline constexpr int FIXED_HUM_MIN_FRAMES = 3;
 // The stretched part (consonant end to cutoff): unvoiced frames in it are
 // stretched as noise. At least this many make a finding (the real voices
 // have at most 2 in any entry); a share above UNVOICED_SHARE_WRONG of the
-// part will sound wrong on every long note.
+// part, or a run of UNVOICED_RUN_WRONG frames (46 ms at 44.1 kHz, a break
+// in the vowel), will sound wrong on every long note.
 inline constexpr int UNVOICED_MIN_FRAMES = 4;
 inline constexpr double UNVOICED_SHARE_WRONG = 0.25;
+inline constexpr int UNVOICED_RUN_WRONG = 8;
 // An octave jump: neighbouring voiced frames whose periods differ by this
 // ratio or more (an octave is 2; the stretched parts of the real voices
 // have none, their glides change by under 10 % per frame).
