@@ -280,8 +280,12 @@ TEST(UsersReport, OtoInCodePage932AndUtf8WithBomReadAlike) {
     // In a bank, the code page 932 name finds the sample in its subfolder.
     TempDir dir;
     std::filesystem::create_directory(dir.path() / "sub");
-    test::write_file((dir.path() / "sub" / std::filesystem::path(u8"\u3042.wav")).string(),
-                     test::wav16(sung_vowel(44100, 220.0), 44100));
+    {
+        // By its wide name: a narrow path would pass through the ANSI code page on Windows.
+        const std::string wav = test::wav16(sung_vowel(44100, 220.0), 44100);
+        std::ofstream out(dir.path() / "sub" / std::filesystem::path(u8"\u3042.wav"), std::ios::binary);
+        out.write(wav.data(), static_cast<std::streamsize>(wav.size()));
+    }
     test::write_file((dir.path() / "sub" / "oto.ini").string(), cp932);
     const VoicebankReport report = check_voicebank(dir.path().string(), 1);
     EXPECT_EQ(report.samples.size(), 1u);

@@ -20,8 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// With '/' between the folders on every system, as the reports show paths.
 std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.u8string();
+    const std::u8string text = path.generic_u8string();
     return std::string(text.begin(), text.end());
 }
 
