@@ -5,6 +5,7 @@
 #include "analysis/t0_correction.h"
 #include "base/error_log.h"
 #include "dsp/kernels.h"
+#include "dsp/vector_kernels.h"
 
 namespace qern {
 
@@ -110,7 +111,10 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
             continue;
         }
 
-        if (autocorrelate(0, frame_view, correlation_view, T0_MAX_LAG) != 0) return 0;
+        // pick_t0_peak reads r(0) and r(49..512) only: the lags between are
+        // not computed (they stay 0).
+        lagged_products(best_vector_unit(), frame.data(), 0, 0, correlation.data());
+        if (autocorrelate(MIN_VOICED_PERIOD - 1, frame_view, correlation_view, T0_MAX_LAG) != 0) return 0;
         const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
                                     candidates.frames[static_cast<std::size_t>(i)]);
         if (t0 == 0) {

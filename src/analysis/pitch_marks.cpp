@@ -12,6 +12,7 @@
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
 #include "dsp/sinc.h"
+#include "dsp/vector_kernels.h"
 
 namespace qern {
 
@@ -22,6 +23,7 @@ constexpr int PERIOD_SEARCH_HALF = 5;
 // Frame outputs of the fundamental wave cover the 512 samples around a centre.
 constexpr int WAVE_HALF_SPAN = FRAME_HOP;
 constexpr int MAX_KERNEL_LENGTH = 2048;
+constexpr int KERNEL_CACHE_SLOTS = 16;
 
 int frame_period(std::span<const std::int32_t> frame_periods, int frame) {
     if (frame < 0 || frame >= static_cast<int>(frame_periods.size())) return UNVOICED_T0;
@@ -32,31 +34,9 @@ bool is_rising_zero(SampleSpan wave, int i) { return wave[i - 1] < 0.0 && wave[i
 
 // c[U] = sum over k = 1 .. 4T-1, in increasing k, of h[k] * x[U - k] for
 // U = 0 .. 511 (x points at the sample that pairs with U = 0, k = 0).
-// The sums run across U four kernel taps at a time; each sum keeps its
-// order of addition.
+// The sums run across U on the vector unit; each keeps its order of addition.
 void filter_frame(const double* h, int kernel_end, const double* x, double* c) {
-    std::fill(c, c + 2 * WAVE_HALF_SPAN, 0.0);
-    int k = 1;
-    for (; k + 3 < kernel_end; k += 4) {
-        const double h0 = h[k];
-        const double h1 = h[k + 1];
-        const double h2 = h[k + 2];
-        const double h3 = h[k + 3];
-        const double* x0 = x - k;
-        for (int u = 0; u < 2 * WAVE_HALF_SPAN; ++u) {
-            double acc = c[u];
-            acc += h0 * x0[u];
-            acc += h1 * x0[u - 1];
-            acc += h2 * x0[u - 2];
-            acc += h3 * x0[u - 3];
-            c[u] = acc;
-        }
-    }
-    for (; k < kernel_end; ++k) {
-        const double hk = h[k];
-        const double* xk = x - k;
-        for (int u = 0; u < 2 * WAVE_HALF_SPAN; ++u) c[u] += hk * xk[u];
-    }
+    tapped_sums(best_vector_unit(), h, kernel_end, x, c, 2 * WAVE_HALF_SPAN);
 }
 
 }  // namespace
@@ -108,10 +88,14 @@ int period_at(const MarkSources& sources, int position) {
 
 int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_count,
                              std::span<const std::int32_t> frame_periods) {
-    std::vector<double> kernel;
+    // The kernels of the last few periods: the track wanders among a few
+    // neighbouring periods, and a kernel costs two cosines per tap.
+    std::vector<double> kernels;
+    std::array<int, KERNEL_CACHE_SLOTS> kernel_t0{};  // 0: slot empty
+    int next_slot = 0;
     std::vector<double> filtered;
     try {
-        kernel.assign(MAX_KERNEL_LENGTH, 0.0);
+        kernels.assign(static_cast<std::size_t>(KERNEL_CACHE_SLOTS) * MAX_KERNEL_LENGTH, 0.0);
         filtered.assign(2 * WAVE_HALF_SPAN, 0.0);
     } catch (const std::bad_alloc&) {
         return -1;
@@ -127,14 +111,21 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         if (t0 < MIN_VOICED_PERIOD || t0 > MAX_VOICED_PERIOD) return -1;
         const int kernel_end = 4 * t0;  // taps 1 .. 4T-1
 
-        if (!(i > 0 && frame_periods[i - 1] == t0)) {
+        int slot = 0;
+        while (slot < KERNEL_CACHE_SLOTS && kernel_t0[static_cast<std::size_t>(slot)] != t0) ++slot;
+        if (slot == KERNEL_CACHE_SLOTS) {
+            slot = next_slot;
+            next_slot = (next_slot + 1) % KERNEL_CACHE_SLOTS;
+            kernel_t0[static_cast<std::size_t>(slot)] = t0;
+            double* h = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
             // A cosine of period T under a Hann window four periods long.
             const double step = TWO_PI / kernel_end;
             for (int k = 1; k < kernel_end; ++k) {
                 const double angle = (k * TWO_PI) / t0;
-                kernel[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
+                h[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
             }
         }
+        const double* kernel = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
 
         // filtered[U] = c(U - 256): the frame's output around its centre.
         const int centre = i * FRAME_HOP;
@@ -142,7 +133,7 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         const int last_read = centre + WAVE_HALF_SPAN - 1 + 2 * t0 - 1;
         (void)samples[first_read];  // bounds asserted in debug builds
         (void)samples[last_read];
-        filter_frame(kernel.data(), kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0],
+        filter_frame(kernel, kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0],
                      filtered.data());
 
         const bool voiced_before = i > 0 && frame_periods[i - 1] != UNVOICED_T0;
@@ -172,11 +163,14 @@ int find_mark_shift(const MarkSources& sources, int crossing, int run_start) {
 
     std::array<double, AUTOCORRELATION_FRAME> window{};
     const SampleSpan view{window.data(), 0, AUTOCORRELATION_FRAME};
+    // Every window of the search has the same length: its weights once.
+    std::array<double, AUTOCORRELATION_FRAME> weights{};
+    hann_weights(weights.data(), period);
     double best_energy = 0.0;
     int best_index = 0;
     for (int i = before - half - 1; i <= before + half - 1; ++i) {
         copy_samples(view, period, sources.samples, i - half);
-        apply_hann_window(view, period);
+        apply_window_weights(view, weights.data(), period);
         double energy = 0.0;
         for (int k = 0; k < period; ++k) energy += window[static_cast<std::size_t>(k)] * window[static_cast<std::size_t>(k)];
         if (energy > best_energy) {

@@ -4,8 +4,9 @@
 // debug builds, like SampleSpan::operator[]) and then works on the raw
 // memory, so the inner loops carry no bounds tests. Sums are accumulated in
 // the order the formulas state them; where a loop is arranged for speed
-// (several autocorrelation lags at once, the low-pass in chunks), every
-// single value still sees the same operations in the same order.
+// (the autocorrelation lags and the low-pass outputs several at a time on the
+// vector unit, dsp/vector_kernels.h), every single value still sees the same
+// operations in the same order.
 #include "dsp/kernels.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cmath>
 
 #include "dsp/sinc.h"
+#include "dsp/vector_kernels.h"
 
 namespace qern {
 namespace {
@@ -24,37 +26,6 @@ double* checked_origin(SampleSpan s, int first, int last) {
     (void)first;
     (void)last;
     return s.origin;
-}
-
-// Lags computed side by side; each keeps its own running sum.
-constexpr int LAG_GROUP = 8;
-
-// r[k] = 512 (sum_{j=0}^{1023-k} x[j] x[j+k]) / (1024 - k) for k in
-// [first, last], each sum taken in increasing j from 0.0.
-void lagged_products(const double* x, int first, int last, double* r) {
-    constexpr int n = AUTOCORRELATION_FRAME;
-    int k = first;
-    for (; k + LAG_GROUP - 1 <= last; k += LAG_GROUP) {
-        std::array<double, LAG_GROUP> sum{};
-        // j < common is inside the overlap of every lag of the group.
-        const int common = n - (k + LAG_GROUP - 1);
-        for (int j = 0; j < common; ++j) {
-            const double xj = x[j];
-            const double* xk = x + j + k;
-#pragma GCC unroll 8
-            for (int g = 0; g < LAG_GROUP; ++g) sum[g] += xj * xk[g];
-        }
-        for (int g = 0; g < LAG_GROUP; ++g) {
-            const int lag = k + g;
-            for (int j = common; j < n - lag; ++j) sum[g] += x[j] * x[j + lag];
-            r[lag] = 512.0 * sum[g] / static_cast<double>(n - lag);
-        }
-    }
-    for (; k <= last; ++k) {
-        double sum = 0.0;
-        for (int j = 0; j < n - k; ++j) sum += x[j] * x[j + k];
-        r[k] = 512.0 * sum / static_cast<double>(n - k);
-    }
 }
 
 constexpr int FIR_HALF_LENGTH = 22;  // taps -22..22
@@ -82,10 +53,29 @@ int sinc_resample(int first, int last, SampleSpan dst, double ratio, int centre,
     for (int i = out_first; i < out_last; ++i) {
         const double u = r * i;
         const int t = static_cast<int>(u);
+        // sin(pi (u - j)) = (-1)^(m - j) sin(pi (u - m)) for the integer m
+        // nearest to u: one sine per output sample, of an exact fraction of
+        // at most a half (where the sine keeps its relative precision), so
+        // each tap moves only by the rounding of its own sine.
+        const double m = std::round(u);
+        const int parity = static_cast<int>(m) & 1;
+        const double s = std::sin(PI * (u - m));
         const int j_first = std::max(t - 15, lo);
         const int j_last = std::min(t + 15, hi - 1);
+        // The tap weights first (independent of each other, so they go
+        // through the vector unit), then the sum in increasing j.
+        std::array<double, 31> weight;
+        const int taps = j_last - j_first + 1;
+        const double even = ((parity ^ j_first) & 1) != 0 ? -s : s;  // sign at q = 0
+        const double odd = -even;
+        for (int q = 0; q < taps; ++q) {
+            const double d = PI * (u - (j_first + q));
+            weight[q] = ((q & 1) != 0 ? odd : even) / d;
+        }
+        // d is 0 only at j = u, an integer u: weight 1 there.
+        if (u == m && m >= j_first && m <= j_last) weight[static_cast<int>(m) - j_first] = 1.0;
         double sum = 0.0;
-        for (int j = j_first; j <= j_last; ++j) sum += sinc(PI * (u - j)) * x[j];
+        for (int q = 0; q < taps; ++q) sum += weight[q] * x[j_first + q];
         y[i] = sum;
     }
     return 0;
@@ -96,6 +86,18 @@ void apply_hann_window(SampleSpan values, int n) {
     double* v = checked_origin(values, 0, n);
     const double step = TWO_PI / n;
     for (int i = 0; i < n; ++i) v[i] = v[i] * (0.5 - 0.5 * std::cos(i * step));
+}
+
+void hann_weights(double* weights, int n) {
+    if (n <= 0) return;
+    const double step = TWO_PI / n;
+    for (int i = 0; i < n; ++i) weights[i] = 0.5 - 0.5 * std::cos(i * step);
+}
+
+void apply_window_weights(SampleSpan values, const double* weights, int n) {
+    if (n <= 0) return;
+    double* v = checked_origin(values, 0, n);
+    for (int i = 0; i < n; ++i) v[i] = v[i] * weights[i];
 }
 
 int fir_lowpass(SampleSpan input, int count, SampleSpan output, double cutoff) {
@@ -126,11 +128,7 @@ int fir_lowpass(SampleSpan input, int count, SampleSpan output, double cutoff) {
         std::fill(filled, window.end(), 0.0);
         const double* w = window.data() + FIR_HALF_LENGTH;
         // y[n] = h0 x[n] + sum_{k=1}^{22} h[k] (x[n-k] + x[n+k]), k increasing.
-        for (int i = 0; i < FIR_CHUNK; ++i) acc[i] = h[0] * w[i];
-        for (int k = 1; k <= FIR_HALF_LENGTH; ++k) {
-            const double hk = h[k];
-            for (int i = 0; i < FIR_CHUNK; ++i) acc[i] += hk * (w[i - k] + w[i + k]);
-        }
+        symmetric_taps(best_vector_unit(), h.data(), w, acc.data(), FIR_CHUNK);
         std::copy(acc.begin(), acc.begin() + m, y + n0);
         // The last 22 inputs of this chunk precede the next one.
         std::copy(window.begin() + m, window.begin() + m + FIR_HALF_LENGTH, window.begin());
@@ -145,14 +143,14 @@ int autocorrelate(int first_lag, SampleSpan frame, SampleSpan out, int last_lag)
     double* x = checked_origin(frame, 0, AUTOCORRELATION_FRAME);
     if (!out.empty()) {
         double* r = checked_origin(out, first_lag, last_lag + 1);
-        lagged_products(x, first_lag, last_lag, r);
+        lagged_products(best_vector_unit(), x, first_lag, last_lag, r);
         return 0;
     }
     // Without an output array the results replace the frame, 0 at every
     // index outside the lag range. (The working array lives on the stack, so
     // this path cannot fail.)
     std::array<double, AUTOCORRELATION_FRAME> work{};
-    lagged_products(x, first_lag, last_lag, work.data());
+    lagged_products(best_vector_unit(), x, first_lag, last_lag, work.data());
     std::copy(work.begin(), work.end(), x);
     return 0;
 }

@@ -26,6 +26,15 @@ int sinc_resample(int first, int last, SampleSpan dst, double ratio, int centre,
 // Nothing for n <= 0.
 void apply_hann_window(SampleSpan values, int n);
 
+// The weights apply_hann_window multiplies by, computed by the same
+// expression: weights[i] = 0.5 - 0.5 cos(2 pi i / n) for i = 0..n-1
+// (weights must hold n values). Nothing for n <= 0.
+void hann_weights(double* weights, int n);
+
+// values[i] = values[i] * weights[i] for i = 0..n-1; with hann_weights(n)
+// this is apply_hann_window(values, n), bit for bit. Nothing for n <= 0.
+void apply_window_weights(SampleSpan values, const double* weights, int n);
+
 // 45-tap windowed-sinc low-pass (cutoff a fraction of the sample rate, zero
 // delay), output[n] for n = 0..count-1, reading input[-22 .. count+21].
 // `output` may be the same memory as `input`: the result is the same.

@@ -26,9 +26,24 @@ SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, in
     return window;
 }
 
+// apply_hann_window(values, n) with the weights from the cache.
+void apply_cached_hann_window(HannWindowCache& windows, SampleSpan values, int n) {
+    const double* weights = hann_window(windows, n);
+    if (weights == nullptr) {
+        apply_hann_window(values, n);
+    } else {
+        apply_window_weights(values, weights, n);
+    }
+}
+
 }  // namespace
 
 int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f) {
+    HannWindowCache windows;
+    return extract_grain(input, grain, windows, mark, P, f);
+}
+
+int extract_grain(SampleSpan input, GrainBuffer& grain, HannWindowCache& windows, int mark, int P, double f) {
     if (P < 1 || P > GRAIN_MAX_PERIOD) return -1;
     const double half = static_cast<double>(P) * f;
     if (!(half < GRAIN_MAX_HALF + 1)) return -1;
@@ -39,13 +54,13 @@ int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double 
     const SampleSpan centre = grain.centre();
     copy_samples(centre.shifted(-P), 2 * P, source, -P);
     if (f == 1.0) {
-        apply_hann_window(centre.shifted(-P), 2 * P);
+        apply_cached_hann_window(windows, centre.shifted(-P), 2 * P);
         return 0;
     }
     // Element j takes the source at j / f from the mark: f > 1 stretches the
     // grain (formants down), f < 1 compresses it (formants up).
     sinc_resample(-P, P, centre, f, 0, source);
-    apply_hann_window(centre.shifted(-H), window_length);
+    apply_cached_hann_window(windows, centre.shifted(-H), window_length);
     return 0;
 }
 
@@ -116,6 +131,7 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
     const SampleSpan input = read_only_span(input_samples);
     const std::vector<PitchMarkEntry>& marks = analysis.marks;
     GrainBuffer grain;
+    HannWindowCache windows;
 
     for (std::size_t k = 0;; ++k) {
         if (!(t < Lo)) break;
@@ -133,7 +149,7 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
             break;
         }
         const long long rel = m - S;
-        if (extract_grain(input, grain, entry.position, P, f) != 0) {
+        if (extract_grain(input, grain, windows, entry.position, P, f) != 0) {
             log_error(MSG_GRAIN_FAILED, ERROR_PREFIX);
             return p0 + t;
         }

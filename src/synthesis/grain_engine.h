@@ -7,6 +7,7 @@
 #include "analysis/frame_t0.h"
 #include "analysis/sample_analysis.h"
 #include "base/sample_buffer.h"
+#include "synthesis/hann_window_cache.h"
 #include "synthesis/note_settings.h"
 
 namespace qern {
@@ -55,6 +56,8 @@ double synthesize_section(const SampleBuffer& input, const AnalysisResult& analy
 // Returns 0, or -1 when P is not in 1..GRAIN_MAX_PERIOD or the grain would
 // not fit the buffer (f above 10^0.5).
 int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f);
+// The same grain, bit for bit, with its Hann window taken from `windows`.
+int extract_grain(SampleSpan input, GrainBuffer& grain, HannWindowCache& windows, int mark, int P, double f);
 
 // Output period in samples for a grain of a mark with period P when the
 // previous grain lies at absolute output time tau: the note's target period

@@ -1,0 +1,144 @@
+// The vectorised kernels on every vector unit this processor runs, against
+// the plain loops they reproduce, on the sizes the analysis and the g flag
+// use.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "dsp/kernels.h"
+#include "dsp/reference_kernels.h"
+#include "dsp/vector_kernels.h"
+#include "dsp/vector_unit.h"
+#include "synthesis/hann_window_cache.h"
+
+namespace qern {
+namespace {
+
+// Random samples at the 16-bit scale with `margin` extra values on both sides.
+std::vector<double> random_samples(int count, int margin) {
+    std::vector<double> v(static_cast<std::size_t>(count + 2 * margin));
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> d(-20000.0, 20000.0);
+    for (double& s : v) s = d(rng);
+    return v;
+}
+
+// Unit -1: the plain loop; 0, 1, 2: VectorUnit baseline, avx2, avx512.
+bool skip_unavailable(benchmark::State& state) {
+    const auto unit = state.range(0);
+    if (unit >= 0 && !vector_unit_available(static_cast<VectorUnit>(unit))) {
+        state.SkipWithError("vector unit not available");
+        return true;
+    }
+    return false;
+}
+
+void unit_args(benchmark::internal::Benchmark* b) {
+    b->ArgName("unit");
+    for (int unit = -1; unit <= 2; ++unit) b->Arg(unit);
+}
+
+// One analysis frame: lags 0..512 of 1024 samples.
+void BM_LaggedProducts(benchmark::State& state) {
+    if (skip_unavailable(state)) return;
+    const std::vector<double> x = random_samples(1024, 0);
+    std::vector<double> r(1024);
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            lagged_products_plain(x.data(), 0, 512, r.data());
+        } else {
+            lagged_products(static_cast<VectorUnit>(state.range(0)), x.data(), 0, 512, r.data());
+        }
+        benchmark::DoNotOptimize(r.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 393984);
+}
+BENCHMARK(BM_LaggedProducts)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
+
+// One fundamental-wave frame of period 200: 512 outputs of 799 taps.
+void BM_TappedSums(benchmark::State& state) {
+    if (skip_unavailable(state)) return;
+    constexpr int kernel_end = 800;
+    const std::vector<double> h = random_samples(kernel_end, 0);
+    const std::vector<double> x = random_samples(512, kernel_end);
+    std::vector<double> y(512);
+    const double* x0 = x.data() + kernel_end;
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            tapped_sums_plain(h.data(), kernel_end, x0, y.data(), 512);
+        } else {
+            tapped_sums(static_cast<VectorUnit>(state.range(0)), h.data(), kernel_end, x0, y.data(), 512);
+        }
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 512 * (kernel_end - 1));
+}
+BENCHMARK(BM_TappedSums)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
+
+// One chunk of the 45-tap low-pass.
+void BM_SymmetricTaps(benchmark::State& state) {
+    if (skip_unavailable(state)) return;
+    const std::vector<double> h = random_samples(23, 0);
+    const std::vector<double> x = random_samples(512, 22);
+    std::vector<double> y(512);
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            symmetric_taps_plain(h.data(), x.data() + 22, y.data(), 512);
+        } else {
+            symmetric_taps(static_cast<VectorUnit>(state.range(0)), h.data(), x.data() + 22, y.data(), 512);
+        }
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.SetItemsProcessed(state.iterations() * 512);
+}
+BENCHMARK(BM_SymmetricTaps)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
+
+// One g-flag grain of period 300 at g = +-20: one sine per output sample
+// against one per tap.
+void BM_SincGrain(benchmark::State& state) {
+    const double ratio = std::pow(10.0, static_cast<double>(state.range(1)) / 200.0);
+    constexpr int period = 300;
+    constexpr int half = 2048;
+    std::vector<double> src = random_samples(2 * half, 0);
+    std::vector<double> dst(2 * half);
+    const SampleSpan source{src.data() + half, -half, half};
+    const SampleSpan grain{dst.data() + half, -half, half};
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            sinc_resample_plain(-period, period, grain, ratio, 0, source);
+        } else {
+            sinc_resample(-period, period, grain, ratio, 0, source);
+        }
+        benchmark::DoNotOptimize(dst.data());
+    }
+}
+BENCHMARK(BM_SincGrain)
+    ->ArgNames({"fast", "g"})
+    ->Args({-1, 20})
+    ->Args({0, 20})
+    ->Args({-1, -20})
+    ->Args({0, -20})
+    ->Unit(benchmark::kMicrosecond);
+
+// The Hann window of a 600-sample grain: cosines each time, or the weights
+// from the cache.
+void BM_HannWindowGrain(benchmark::State& state) {
+    constexpr int n = 600;
+    std::vector<double> values = random_samples(n, 0);
+    const SampleSpan view{values.data(), 0, n};
+    HannWindowCache cache;
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            apply_hann_window(view, n);
+        } else {
+            apply_window_weights(view, hann_window(cache, n), n);
+        }
+        benchmark::DoNotOptimize(values.data());
+    }
+}
+BENCHMARK(BM_HannWindowGrain)->ArgName("cached")->Arg(-1)->Arg(0)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace qern

@@ -1,0 +1,214 @@
+// One generic body per kernel, written over a vector type V of W doubles and
+// compiled once per unit (GCC/clang vector extensions inside functions with
+// a target attribute). A body keeps A vectors of running sums in registers
+// and walks the sum index in its order, so lane g of vector a is the sum of
+// output a W + g, taken exactly as the plain loop takes it. Loads and stores
+// go through memcpy: no alignment is assumed.
+#include "dsp/vector_kernels.h"
+
+#include <cstring>
+
+#include "dsp/kernels.h"
+#include "dsp/reference_kernels.h"
+
+namespace qern {
+
+namespace {
+
+typedef double Vec2 __attribute__((vector_size(16)));
+typedef double Vec4 __attribute__((vector_size(32)));
+typedef double Vec8 __attribute__((vector_size(64)));
+
+template <class V>
+inline constexpr int LANES = static_cast<int>(sizeof(V) / sizeof(double));
+
+constexpr int FRAME = AUTOCORRELATION_FRAME;
+// Zeros after the frame's copy: a group of lags reads up to 2 G - 2 values
+// past the shortest lag's overlap.
+constexpr int FRAME_PADDING = 128;
+
+// Lags k .. k + A W - 1 of lagged_products over the padded copy xp, stored
+// where they are not above `last`. Every lane runs j over the overlap of
+// the group's first lag; past its own overlap a lane multiplies by the zero
+// padding and adds +-0, which leaves its sum as it was (a sum that starts at
+// +0 is never -0, and the samples are finite).
+template <class V, int A>
+[[gnu::always_inline]] inline void lag_group(const double* xp, int k, int last, double* r) {
+    constexpr int W = LANES<V>;
+    constexpr int G = A * W;
+    static_assert(G <= FRAME_PADDING);
+    V sum[A] = {};
+    const int end = FRAME - k;
+    for (int j = 0; j < end; ++j) {
+        const double xj = xp[j];
+        const double* xk = xp + j + k;
+        for (int a = 0; a < A; ++a) {
+            V v;
+            std::memcpy(&v, xk + a * W, sizeof v);
+            sum[a] += xj * v;
+        }
+    }
+    double s[G];
+    std::memcpy(s, sum, sizeof s);
+    for (int g = 0; g < G && k + g <= last; ++g) {
+        const int lag = k + g;
+        r[lag] = 512.0 * s[g] / static_cast<double>(FRAME - lag);
+    }
+}
+
+// Lags k .. last in groups of A vectors while more than half a group is
+// left, then in groups half as large.
+template <class V, int A>
+[[gnu::always_inline]] inline void lag_groups(const double* xp, int k, int last, double* r) {
+    constexpr int G = A * LANES<V>;
+    if constexpr (A == 1) {
+        for (; k <= last; k += G) lag_group<V, 1>(xp, k, last, r);
+    } else {
+        for (; last - k + 1 > G / 2; k += G) lag_group<V, A>(xp, k, last, r);
+        lag_groups<V, A / 2>(xp, k, last, r);
+    }
+}
+
+template <class V, int A>
+[[gnu::always_inline]] inline void lagged_products_body(const double* x, int first, int last, double* r) {
+    double xp[FRAME + FRAME_PADDING];
+    std::memcpy(xp, x, FRAME * sizeof(double));
+    std::memset(xp + FRAME, 0, FRAME_PADDING * sizeof(double));
+    lag_groups<V, A>(xp, first, last, r);
+}
+
+// Outputs u0 .. u0 + A W - 1 of tapped_sums.
+template <class V, int A>
+[[gnu::always_inline]] inline void tapped_block(const double* h, int kernel_end, const double* x, double* y,
+                                                int u0) {
+    constexpr int W = LANES<V>;
+    V sum[A] = {};
+    for (int k = 1; k < kernel_end; ++k) {
+        const double hk = h[k];
+        const double* xk = x + u0 - k;
+        for (int a = 0; a < A; ++a) {
+            V v;
+            std::memcpy(&v, xk + a * W, sizeof v);
+            sum[a] += hk * v;
+        }
+    }
+    std::memcpy(y + u0, sum, sizeof sum);
+}
+
+template <class V, int A>
+[[gnu::always_inline]] inline void tapped_sums_body(const double* h, int kernel_end, const double* x, double* y,
+                                                    int count) {
+    constexpr int W = LANES<V>;
+    int u = 0;
+    for (; u + A * W <= count; u += A * W) tapped_block<V, A>(h, kernel_end, x, y, u);
+    for (; u + W <= count; u += W) tapped_block<V, 1>(h, kernel_end, x, y, u);
+    if (u < count) tapped_sums_plain(h, kernel_end, x + u, y + u, count - u);
+}
+
+constexpr int SYMMETRIC_HALF = 22;
+
+// Outputs i0 .. i0 + A W - 1 of symmetric_taps.
+template <class V, int A>
+[[gnu::always_inline]] inline void symmetric_block(const double* h, const double* x, double* y, int i0) {
+    constexpr int W = LANES<V>;
+    V sum[A];
+    for (int a = 0; a < A; ++a) {
+        V v;
+        std::memcpy(&v, x + i0 + a * W, sizeof v);
+        sum[a] = h[0] * v;
+    }
+    for (int k = 1; k <= SYMMETRIC_HALF; ++k) {
+        const double hk = h[k];
+        for (int a = 0; a < A; ++a) {
+            V before;
+            V after;
+            std::memcpy(&before, x + i0 + a * W - k, sizeof before);
+            std::memcpy(&after, x + i0 + a * W + k, sizeof after);
+            sum[a] += hk * (before + after);
+        }
+    }
+    std::memcpy(y + i0, sum, sizeof sum);
+}
+
+template <class V, int A>
+[[gnu::always_inline]] inline void symmetric_taps_body(const double* h, const double* x, double* y, int count) {
+    constexpr int W = LANES<V>;
+    int i = 0;
+    for (; i + A * W <= count; i += A * W) symmetric_block<V, A>(h, x, y, i);
+    for (; i + W <= count; i += W) symmetric_block<V, 1>(h, x, y, i);
+    if (i < count) symmetric_taps_plain(h, x + i, y + i, count - i);
+}
+
+// The blocking per unit (sums kept in registers: A vectors), as measured
+// fastest by bench/vector_kernels_bench.cpp.
+constexpr int LAG_VECTORS = 4;
+constexpr int WIDE_LAG_VECTORS = 8;
+constexpr int TAP_VECTORS = 8;
+constexpr int SYMMETRIC_VECTORS = 4;
+
+void lagged_products_baseline(const double* x, int first, int last, double* r) {
+    lagged_products_body<Vec2, LAG_VECTORS>(x, first, last, r);
+}
+void tapped_sums_baseline(const double* h, int kernel_end, const double* x, double* y, int count) {
+    tapped_sums_body<Vec2, TAP_VECTORS>(h, kernel_end, x, y, count);
+}
+void symmetric_taps_baseline(const double* h, const double* x, double* y, int count) {
+    symmetric_taps_body<Vec2, SYMMETRIC_VECTORS>(h, x, y, count);
+}
+
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r) {
+    lagged_products_body<Vec4, WIDE_LAG_VECTORS>(x, first, last, r);
+}
+__attribute__((target("avx2"))) void tapped_sums_avx2(const double* h, int kernel_end, const double* x,
+                                                      double* y, int count) {
+    tapped_sums_body<Vec4, TAP_VECTORS>(h, kernel_end, x, y, count);
+}
+__attribute__((target("avx2"))) void symmetric_taps_avx2(const double* h, const double* x, double* y,
+                                                         int count) {
+    symmetric_taps_body<Vec4, SYMMETRIC_VECTORS>(h, x, y, count);
+}
+__attribute__((target("avx512f"))) void lagged_products_avx512(const double* x, int first, int last,
+                                                               double* r) {
+    lagged_products_body<Vec8, WIDE_LAG_VECTORS>(x, first, last, r);
+}
+__attribute__((target("avx512f"))) void tapped_sums_avx512(const double* h, int kernel_end, const double* x,
+                                                           double* y, int count) {
+    tapped_sums_body<Vec8, TAP_VECTORS>(h, kernel_end, x, y, count);
+}
+__attribute__((target("avx512f"))) void symmetric_taps_avx512(const double* h, const double* x, double* y,
+                                                              int count) {
+    symmetric_taps_body<Vec8, SYMMETRIC_VECTORS>(h, x, y, count);
+}
+#endif
+
+}  // namespace
+
+void lagged_products(VectorUnit unit, const double* x, int first, int last, double* r) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return lagged_products_avx512(x, first, last, r);
+    if (unit == VectorUnit::avx2) return lagged_products_avx2(x, first, last, r);
+#endif
+    (void)unit;
+    lagged_products_baseline(x, first, last, r);
+}
+
+void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double* x, double* y, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return tapped_sums_avx512(h, kernel_end, x, y, count);
+    if (unit == VectorUnit::avx2) return tapped_sums_avx2(h, kernel_end, x, y, count);
+#endif
+    (void)unit;
+    tapped_sums_baseline(h, kernel_end, x, y, count);
+}
+
+void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return symmetric_taps_avx512(h, x, y, count);
+    if (unit == VectorUnit::avx2) return symmetric_taps_avx2(h, x, y, count);
+#endif
+    (void)unit;
+    symmetric_taps_baseline(h, x, y, count);
+}
+
+}  // namespace qern

@@ -1,0 +1,29 @@
+// The innermost sums of the analysis and of the g-flag low-pass, computed
+// several outputs at a time on the chosen vector unit. Every single output
+// sees the same multiplications and additions in the same order as the
+// plain loops of dsp/reference_kernels.h, so every unit gives the same bits.
+#pragma once
+
+#include "dsp/vector_unit.h"
+
+namespace qern {
+
+// Lagged products of a 1024-sample frame, for lags k = first .. last
+// (0 <= first, last <= 512; nothing when first > last):
+// r[k] = 512 (sum_{j=0}^{1023-k} x[j] x[j+k]) / (1024 - k), each sum taken in
+// increasing j from 0.0. Reads x[0..1023], writes r[first..last].
+void lagged_products(VectorUnit unit, const double* x, int first, int last, double* r);
+
+// Causal filter: y[u] = sum_{k=1}^{kernel_end-1} h[k] x[u-k] for
+// u = 0 .. count-1, each sum taken in increasing k from 0.0 (y[u] = 0 when
+// kernel_end <= 1). Reads h[1 .. kernel_end-1] and
+// x[1-kernel_end .. count-2]; x and y do not overlap.
+void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double* x, double* y,
+                 int count);
+
+// Symmetric 45-tap filter: y[i] = h[0] x[i] + sum_{k=1}^{22} h[k] (x[i-k] +
+// x[i+k]) for i = 0 .. count-1, k increasing. Reads h[0..22] and
+// x[-22 .. count+21]; x and y do not overlap.
+void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count);
+
+}  // namespace qern
