@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Runs the executable on each kind of bad input and prints, as a Markdown
-table, what it logs and what it leaves on disk (the README's table).
+table, what it logs, the English line it ends standard error with, and what
+it leaves on disk (the README's table). Exits with status 1 when a failed run
+does not end standard error with the copy of its log and one plain-ASCII
+line "qern: ...", or a successful run prints one.
 
     scripts/bad-input-table.py [QERN_BINARY]     (default: build/qern)
 """
@@ -41,8 +44,10 @@ def pmk(entries, count=None):
     return struct.pack("<hdi", 19, 200.0, n) + b"".join(struct.pack("<ii", p, t) for p, t in entries)
 
 
-# (what, files to create {name: bytes}, arguments after the program[, file-size
-# limit[, names whose modification time is set an hour before in.wav's]])
+# (what, files to create {name: bytes} or [(name, bytes)] in order, arguments
+# after the program[, file-size limit[, names whose modification time is set
+# an hour before in.wav's]]); None for the bytes of the cache makes it by an
+# analysis-only run of the input as it is at that point.
 CASES = [
     ("Input file missing", {}, ["missing.wav", "out.wav"] + NOTE),
     ("Input name not ending in .wav/.WAV", {"voice.Wav": GOOD}, ["voice.Wav", "out.wav"] + NOTE),
@@ -75,6 +80,8 @@ CASES = [
      ["in.wav", "out.wav"] + NOTE),
     ("Cache with a period out of range", {"in.wav": GOOD, "in_wav.pmk": pmk([(300, 600)])},
      ["in.wav", "out.wav"] + NOTE),
+    ("Cache kept from a longer recording, the WAV trimmed after the analysis",
+     [("in.wav", wav(voice(88200))), ("in_wav.pmk", None), ("in.wav", GOOD)], ["in.wav", "out.wav"] + NOTE),
     ("Cache from a longer recording, at least as new as the WAV (marks past the end of the input)",
      {"in.wav": GOOD, "in_wav.pmk": pmk([(p, 200) for p in range(300, 40000, 200)])},
      ["in.wav", "out.wav"] + NOTE, None, ["in.wav"]),
@@ -116,7 +123,7 @@ def listing(folder, before):
 def run_case(what, files, args, limit=None, older=()):
     with tempfile.TemporaryDirectory() as d:
         shutil.copy(qern, os.path.join(d, "qern"))
-        for name, data in files.items():
+        for name, data in (files.items() if isinstance(files, dict) else files):
             if data is None:  # made by an analysis-only run first
                 subprocess.run([os.path.join(d, "qern"), "in.wav", "nul", "A4", "100"], cwd=d,
                                capture_output=True, check=True)
@@ -143,11 +150,36 @@ def run_case(what, files, args, limit=None, older=()):
         msg = "<br>".join(lines) if lines else "(none; log deleted)"
         if warning:
             msg += "<br>stderr: " + " ".join(warning)
+        english = english_line(what, r.returncode, r.stderr, log)
         left = listing(d, before)
-        return f"| {what} | {r.returncode} | {msg} | {left} |"
+        return f"| {what} | {r.returncode} | {msg} | {english} | {left} |"
 
 
-print("| Bad input | Exit | Log (qern.log beside the program) | New files left on disk |")
-print("|---|---|---|---|")
+failures = []
+
+
+def english_line(what, status, stderr, log):
+    """The English line a failed run ends standard error with, checked."""
+    last = stderr.decode("utf-8", "replace").splitlines()[-1:] or [""]
+    if status == 0:
+        if last[0].startswith("qern: "):
+            failures.append(f"{what}: a successful run printed {last[0]!r}")
+        return "—"
+    raw = stderr.splitlines(keepends=True)
+    line = raw[-1] if raw else b""
+    if (not line.startswith(b"qern: ") or not line.endswith(b"\n") or
+            any(b < 0x20 or b > 0x7E for b in line[:-1])):
+        failures.append(f"{what}: standard error does not end with a plain-ASCII line 'qern: ...'")
+    elif b"".join(raw[:-1]).decode("utf-8", "replace") != log:
+        failures.append(f"{what}: standard error does not hold the copy of the log before its line")
+    text = line.decode("ascii", "replace").rstrip("\n")
+    return "`" + text.replace("|", "\\|") + "`"
+
+
+print("| Bad input | Exit | Log (qern.log beside the program) | Last line of standard error | New files left on disk |")
+print("|---|---|---|---|---|")
 for case in CASES:
     print(run_case(*case))
+for f in failures:
+    print(f, file=sys.stderr)
+sys.exit(1 if failures else 0)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/error_log.h"
+#include "driver/failure_summary.h"
 #include "driver/run.h"
 #include "driver/text_encoding.h"
 #include "test_support.h"
@@ -179,30 +180,41 @@ TEST_F(RunSequence, EachFailureKeepsItsLogAndCopiesItToStandardError) {
         std::vector<std::string> args;
         StageScript script;
         std::string log;
+        std::string line;  // the English line after the copy of the log
     };
     const std::string out = dir.file("out.wav");
     const std::string no_dir = dir.file("none/out.wav");
+    const std::string in = plain_ascii(dir.file("in.wav"));
+    const std::string cache = plain_ascii(dir.file("in_wav.pmk"));
     const std::vector<Case> cases = {
         {"bad note", command(out, "H4"), {},
-         "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n"},
-        {"exception", command(out), {false, false, false, true, 0}, "エラー:(throws)\n"},
+         "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n",
+         "qern: invalid note name \"H4\"\n"},
+        {"exception", command(out), {false, false, false, true, 0}, "エラー:(throws)\n",
+         "qern: out of memory\n"},
         {"cache", command(out), {true, false, false, false, 0},
-         "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
+         "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n",
+         "qern: cannot analyse input file \"" + in + "\"\n"},
         {"cache before nul", command("nul"), {true, false, false, false, 0},
-         "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n"},
+         "エラー:(cache)\nエラー:pmkファイルの取得に失敗\n",
+         "qern: cannot analyse input file \"" + in + "\"\n"},
         {"marks", command(out), {false, true, false, false, 0},
-         "エラー:(marks)\nエラー:パラメータファイル読み込みに失敗しました\n"},
+         "エラー:(marks)\nエラー:パラメータファイル読み込みに失敗しました\n",
+         "qern: cannot use cache file \"" + cache + "\" (delete it or use the R flag)\n"},
         {"synthesis", command(out), {false, false, true, false, 0},
-         "エラー:(synthesis)\nエラー:音声の合成に失敗しました\n"},
+         "エラー:(synthesis)\nエラー:音声の合成に失敗しました\n",
+         "qern: cannot synthesise the note from input file \"" + in + "\"\n"},
         {"output", command(no_dir), {},
-         "エラー:ファイル" + no_dir + "を開けません\nエラー:ファイルの書き出しに失敗しました\n"},
+         "エラー:ファイル" + no_dir + "を開けません\nエラー:ファイルの書き出しに失敗しました\n",
+         "qern: cannot create output file \"" + plain_ascii(no_dir) +
+             "\" (missing folder or not writable?)\n"},
     };
     for (const auto& c : cases) {
         g_script = c.script;
         const RunOutput r = run(c.args);
         EXPECT_EQ(r.status, 1) << c.what;
         EXPECT_EQ(test::read_file(log_path), test::text_mode(to_console_encoding(c.log))) << c.what;
-        EXPECT_EQ(r.err, to_console_encoding(c.log)) << c.what;
+        EXPECT_EQ(r.err, to_console_encoding(c.log) + c.line) << c.what;
         EXPECT_EQ(r.out, "") << c.what;
         EXPECT_FALSE(test::file_exists(out)) << c.what;
     }
@@ -220,7 +232,8 @@ TEST_F(RunSequence, LogThatCannotBeCreatedSendsMessagesToStandardError) {
     r = run(command(dir.file("out2.wav"), "H4"));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, to_console_encoding(no_log + "エラー:不正な音階名H4\n"
-                                                  "エラー:コマンドラインオプションの処理に失敗しました\n"));
+                                                  "エラー:コマンドラインオプションの処理に失敗しました\n") +
+                         "qern: invalid note name \"H4\"\n");
 }
 
 // The built executable, copied into a temporary directory so that its log
@@ -300,7 +313,7 @@ TEST_F(Executable, FailedRunLeavesItsLogBesideTheProgram) {
         "エラー:不正な音階名H4\nエラー:コマンドラインオプションの処理に失敗しました\n";
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(test::read_file(dir.file("qern.log")), printed(bad_note));
-    EXPECT_EQ(r.err, printed(bad_note));
+    EXPECT_EQ(r.err, printed(bad_note) + test::text_mode("qern: invalid note name \"H4\"\n"));
     EXPECT_EQ(r.out, "");
 
     // The next run empties the log first.
@@ -309,7 +322,7 @@ TEST_F(Executable, FailedRunLeavesItsLogBesideTheProgram) {
         "エラー:ファイルmissing.wavを開けません\nエラー:コマンドラインオプションの処理に失敗しました\n";
     EXPECT_EQ(r.exit_status, 1);
     EXPECT_EQ(test::read_file(dir.file("qern.log")), printed(missing));
-    EXPECT_EQ(r.err, printed(missing));
+    EXPECT_EQ(r.err, printed(missing) + test::text_mode("qern: cannot open input file \"missing.wav\"\n"));
     EXPECT_FALSE(test::file_exists(dir.file("out.wav")));
 }
 

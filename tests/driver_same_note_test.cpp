@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/pitch_mark_file.h"
+#include "driver/failure_summary.h"
 #include "driver/text_encoding.h"
 #include "test_support.h"
 #include "tools/voicebank_prep.h"
@@ -186,12 +187,13 @@ TEST_F(SameNote, OutputNamingTheSampleOrItsCacheFailsBeforeAnythingIsWritten) {
         }
         const std::string cache = warm ? test::read_file(dir.file("a_wav.pmk")) : "";
         const std::vector<std::string> before = dir.entries();
-        auto expect_refused = [&](const std::vector<std::string>& args, const std::string& message) {
+        auto expect_refused = [&](const std::vector<std::string>& args, const std::string& message,
+                                  const std::string& line) {
             const test::ProcessResult r = run(args);
             const std::string what = args[0] + " -> " + args[1] + (warm ? " (warm)" : " (cold)");
             EXPECT_EQ(r.exit_status, 1) << what;
             EXPECT_EQ(test::read_file(dir.file("qern.log")), printed(message + tail)) << what;
-            EXPECT_EQ(r.err, printed(message + tail)) << what;
+            EXPECT_EQ(r.err, printed(message + tail) + test::text_mode(plain_ascii(line) + "\n")) << what;
             EXPECT_EQ(r.out, "") << what;
             fs::remove(dir.file("qern.log"));
             EXPECT_EQ(dir.entries(), before) << what;
@@ -201,14 +203,19 @@ TEST_F(SameNote, OutputNamingTheSampleOrItsCacheFailsBeforeAnythingIsWritten) {
             }
         };
         for (const std::string& name : sample_names) {
-            std::vector<std::string> args = note_call(name);
-            expect_refused(args, "エラー:出力ファイル" + name + "が入力音声ファイルと同じです\n");
-            // The input spelled otherwise than the output.
-            args[0] = "./" + args[0];
-            expect_refused(args, "エラー:出力ファイル" + name + "が入力音声ファイルと同じです\n");
+            // The input spelled as usual, and otherwise than the output.
+            for (const std::string input : {"a.wav", "./a.wav"}) {
+                std::vector<std::string> args = note_call(name);
+                args[0] = input;
+                expect_refused(args, "エラー:出力ファイル" + name + "が入力音声ファイルと同じです\n",
+                               "qern: output file \"" + name + "\" is the input file \"" + input +
+                                   "\" (it would be overwritten)");
+            }
         }
         for (const std::string& name : cache_names) {
-            expect_refused(note_call(name), "エラー:出力ファイル" + name + "がpmkファイルと同じです\n");
+            expect_refused(note_call(name), "エラー:出力ファイル" + name + "がpmkファイルと同じです\n",
+                           "qern: output file \"" + name +
+                               "\" is the cache file \"a_wav.pmk\" of the input (it would be overwritten)");
         }
     }
 

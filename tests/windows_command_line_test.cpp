@@ -19,12 +19,17 @@ namespace {
 
 using qern::open_file;
 
+// A path from UTF-8 text (std::filesystem::u8path is deprecated in C++20).
+std::filesystem::path utf8_path(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
 // A fresh folder for one test, removed with everything in it at the end.
 struct ScratchFolder {
     std::filesystem::path path;
     explicit ScratchFolder(const std::string& name) {
         path = std::filesystem::temp_directory_path() /
-               std::filesystem::u8path("qern-" + name + "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+               utf8_path("qern-" + name + "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
         std::filesystem::create_directories(path);
     }
     ~ScratchFolder() {
@@ -33,7 +38,7 @@ struct ScratchFolder {
     }
     // The UTF-8 path of `name` inside the folder.
     std::string file(const std::string& name) const {
-        const std::u8string s = (path / std::filesystem::u8path(name)).u8string();
+        const std::u8string s = (path / utf8_path(name)).u8string();
         return std::string(s.begin(), s.end());
     }
 };
@@ -58,7 +63,7 @@ TEST(FileNamesInAnyScript, OpenReplaceAndRemoveByUtf8Path) {
     // Japanese, Cyrillic, and a character outside code page 932 (é), in a
     // sub-folder whose name is also outside ASCII.
     const std::string sub = folder.file("声 Голос");
-    std::filesystem::create_directories(std::filesystem::u8path(sub));
+    std::filesystem::create_directories(utf8_path(sub));
     const std::string voice = sub + "/あ_Жé.wav";
     const std::string other = sub + "/い.wav";
 
@@ -68,11 +73,11 @@ TEST(FileNamesInAnyScript, OpenReplaceAndRemoveByUtf8Path) {
     // Rename over an existing file.
     ASSERT_TRUE(qern::replace_file(other, voice));
     EXPECT_EQ(read_all(voice), "second");
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(other)));
+    EXPECT_FALSE(std::filesystem::exists(utf8_path(other)));
     // The name on disk is the very name given, not a lossy version of it.
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::u8path(voice)));
+    EXPECT_TRUE(std::filesystem::exists(utf8_path(voice)));
     EXPECT_TRUE(qern::remove_file(voice));
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::u8path(voice)));
+    EXPECT_FALSE(std::filesystem::exists(utf8_path(voice)));
     EXPECT_FALSE(qern::remove_file(voice));
     EXPECT_EQ(open_file(voice, "rb"), nullptr);
 }

@@ -19,6 +19,20 @@ namespace qern {
 
 namespace {
 
+// Threads joined when the object goes, as std::jthread would be (which not
+// every C++ library has: libc++ of macOS lacks it).
+struct JoinedThreads {
+    std::vector<std::thread> threads;
+    JoinedThreads() = default;
+    JoinedThreads(const JoinedThreads&) = delete;
+    JoinedThreads& operator=(const JoinedThreads&) = delete;
+    ~JoinedThreads() {
+        for (std::thread& t : threads) {
+            if (t.joinable()) t.join();
+        }
+    }
+};
+
 namespace fs = std::filesystem;
 
 std::string utf8_of(const fs::path& path) {
@@ -111,9 +125,9 @@ std::vector<PrepResult> prepare_voicebank(const std::vector<std::string>& inputs
             finished_one.notify_one();
         }
     };
-    std::vector<std::jthread> threads;
-    threads.reserve(static_cast<std::size_t>(workers));
-    for (int t = 0; t < workers; ++t) threads.emplace_back(work);
+    JoinedThreads pool;
+    pool.threads.reserve(static_cast<std::size_t>(workers));
+    for (int t = 0; t < workers; ++t) pool.threads.emplace_back(work);
 
     // Reports on this thread, in the order the files finish.
     for (int done = 0; done < total;) {

@@ -10,6 +10,7 @@
 #include "analysis/frame_t0.h"
 #include "analysis/pitch_marks.h"
 #include "driver/error_log.h"
+#include "driver/failure_summary.h"
 #include "wav/byte_order.h"
 
 namespace qern {
@@ -117,15 +118,18 @@ int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t>
     FileHandle f = open_file(path, "wb");
     if (!f) {
         log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
+        note_failure_reason("it cannot be created (folder not writable?)");
         return -1;
     }
     if (!write_int16(f.get(), static_cast<std::int16_t>(PMK_VERSION))) {
         log_error("%sバージョン番号の書き込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     if (n >= 1 && (mark_periods.size() <= static_cast<std::size_t>(n) ||
                    mark_positions.size() <= static_cast<std::size_t>(n))) {
         log_error("%sピッチマーク数の書き込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the analysis gave fewer marks than %d", n);
         return -1;
     }
 
@@ -136,6 +140,8 @@ int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t>
         const std::int32_t period = mark_periods[i];
         if (period < MIN_PERIOD || period > MAX_WRITTEN_PERIOD) {
             log_error("%sT0[%d]の値が不正 %d\n", ERROR_PREFIX, i, static_cast<int>(period));
+            note_failure_reason("the analysis gave period %d at mark %d, out of range",
+                                static_cast<int>(period), i);
             return -1;
         }
         const std::int64_t distance =
@@ -144,6 +150,8 @@ int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t>
             log_error("%sPitchMarkの値が不正 Mark[%d]=%d\tMark[%d]=%d\n", ERROR_PREFIX, i - 1,
                       static_cast<int>(mark_positions[i - 1]), i,
                       static_cast<int>(mark_positions[i]));
+            note_failure_reason("the analysis gave marks %d and %d too near or too far apart",
+                                i - 1, i);
             return -1;
         }
         if (period >= MIN_VOICED_PERIOD) {
@@ -156,25 +164,30 @@ int write_pitch_mark_file(const std::string& path, std::span<const std::int32_t>
                                           : static_cast<double>(voiced_sum) / voiced_count;
     if (!write_double(f.get(), mean)) {
         log_error("%s平均基本周期の書き込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     if (!write_int32(f.get(), n)) {
         log_error("%sピッチマーク数の書き込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     for (int i = 1; i <= n; ++i) {
         if (!write_int32(f.get(), mark_positions[i])) {
             log_error("%sピッチマークの書き込みに失敗\n", ERROR_PREFIX);
+            note_failure_reason("write failed (disk full?)");
             return -1;
         }
         if (!write_int32(f.get(), mark_periods[i])) {
             log_error("%s基本周期の書き込みに失敗\n", ERROR_PREFIX);
+            note_failure_reason("write failed (disk full?)");
             return -1;
         }
     }
     // Buffered data reaches the file only here.
     if (std::fclose(f.release()) != 0) {
         log_error("%spmkファイルの作成に失敗\n", ERROR_PREFIX);
+        note_failure_reason("write failed (disk full?)");
         return -1;
     }
     return 0;
@@ -184,15 +197,18 @@ int read_pitch_mark_file(std::FILE* stream, ResampleJob& job) {
     job.marks.clear();
     if (std::fseek(stream, 2, SEEK_SET) != 0) {
         log_error("%sバージョン情報の読み飛ばしに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the file ends inside its header");
         return -1;
     }
     if (!read_double(stream, job.mean_period)) {
         log_error("%s平均基本周期の読み込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the file ends inside its header");
         return -1;
     }
     std::int32_t count = 0;
     if (!read_int32(stream, count)) {
         log_error("%s合成パラメータ数の読み込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the file ends inside its header");
         return -1;
     }
     // The count must fit the file before anything is allocated for it.
@@ -200,12 +216,14 @@ int read_pitch_mark_file(std::FILE* stream, ResampleJob& job) {
     if (count < 0 || size < PMK_HEADER_SIZE ||
         count > (size - PMK_HEADER_SIZE) / PMK_ENTRY_SIZE) {
         log_error("%s合成パラメータ数の読み込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("it promises %d pitch marks but holds fewer", static_cast<int>(count));
         return -1;
     }
     try {
         job.marks.assign(static_cast<std::size_t>(count) + 1, PitchMarkEntry{});
     } catch (const std::bad_alloc&) {
         log_error("%sパラメータ読み込み用メモリの確保に失敗\n", ERROR_PREFIX);
+        note_failure_reason("out of memory for %d pitch marks", static_cast<int>(count));
         return -1;
     }
 
@@ -217,12 +235,17 @@ int read_pitch_mark_file(std::FILE* stream, ResampleJob& job) {
         PitchMarkEntry& entry = job.marks[static_cast<std::size_t>(k)];
         if (!read_int32(stream, entry.position) || !read_int32(stream, entry.period)) {
             log_error("%s合成パラメータの読み込みに失敗\n", ERROR_PREFIX);
+            note_failure_reason("the file ends inside pitch mark %d", static_cast<int>(k));
             return -1;
         }
         const std::int64_t position = entry.position;
         if (entry.period > MAX_READ_PERIOD || entry.period < MIN_PERIOD ||
             position - entry.period < lowest || position + entry.period > highest) {
             log_error("%s合成パラメータが不正\n", ERROR_PREFIX);
+            note_failure_reason("pitch mark %d (position %d, period %d) is out of range for "
+                                "an input of %d samples",
+                                static_cast<int>(k), static_cast<int>(entry.position),
+                                static_cast<int>(entry.period), job.sample_count);
             return -1;
         }
     }
@@ -264,6 +287,7 @@ int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path) {
         block.assign(2 * mark_entries + frame_entries, 0);
     } catch (const std::bad_alloc&) {
         log_error("%sパラメータ抽出用作業用配列の確保に失敗\n", ERROR_PREFIX);
+        note_failure_reason("out of memory for the analysis of %d samples", count);
         return -1;
     }
     const std::span<std::int32_t> all(block);
@@ -278,12 +302,14 @@ int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path) {
         estimate_frame_t0(job.samples.span(), count, job.sample_rate, frame_periods);
     if (frames == 0) {
         log_error("%s基本周期の計算に失敗\n", ERROR_PREFIX);
+        note_failure_reason("no pitch could be measured in its %d samples", count);
         return -1;
     }
     const int last =
         place_pitch_marks(job, frame_periods.first(static_cast<std::size_t>(frames)), marks);
     if (last == 0) {
         log_error("%s音声パラメータの抽出に失敗\n", ERROR_PREFIX);
+        note_failure_reason("no pitch marks could be placed in its %d samples (too short?)", count);
         return -1;
     }
 
@@ -293,10 +319,12 @@ int create_pitch_mark_file(ResampleJob& job, const std::string& cache_path) {
     if (write_pitch_mark_file(written, marks.periods, marks.positions, last) != 0) {
         remove_file(written);
         log_error("%s音声パラメータの記録に失敗\n", ERROR_PREFIX);
+        note_failure("cannot write cache file \"%s\"", cache_path.c_str());
         return -1;
     }
     if (install_pitch_mark_file(written, cache_path) != 0) {
         log_error("%s音声パラメータの記録に失敗\n", ERROR_PREFIX);
+        note_failure("cannot put cache file \"%s\" in place", cache_path.c_str());
         return -1;
     }
 
@@ -311,6 +339,7 @@ FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path
     const std::string cache = pitch_mark_cache_name(input_path);
     if (cache.empty()) {
         log_error("%s入力音声ファイル名が不正\n", ERROR_PREFIX);
+        note_failure("no cache name for input file \"%s\"", input_path.c_str());
         return nullptr;
     }
 
@@ -338,6 +367,7 @@ FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path
     FileHandle f = open_file(cache, "rb");
     if (!f) {
         log_error("%spmkファイルのオープンに失敗\n", ERROR_PREFIX);
+        note_failure("cannot open cache file \"%s\"", cache.c_str());
         return nullptr;
     }
     return f;

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "driver/error_log.h"
+#include "driver/failure_summary.h"
 #include "driver/numbers.h"
 #include "driver/pitch_bend.h"
 #include "driver/text_encoding.h"
@@ -126,6 +127,7 @@ int note_name_to_period(const char* name, ResampleJob& job, int t) {
 int parse_arguments(int argc, char** argv, ResampleJob& job) {
     if (argc < 5) {
         log_error("%s引数が足りません\n", ERROR_PREFIX);
+        note_failure("too few arguments (%d; input, output, note and velocity are needed)", argc - 1);
         return -1;
     }
     job.input_path = argv[1];
@@ -135,6 +137,7 @@ int parse_arguments(int argc, char** argv, ResampleJob& job) {
     const int t = parse_flags(argc > 5 ? argv[5] : "", job);
     if (note_name_to_period(argv[3], job, t) != 0) {
         log_error("%s不正な音階名%s\n", ERROR_PREFIX, argument_to_utf8(argv[3]).c_str());
+        note_failure("invalid note name \"%s\"", argument_to_utf8(argv[3]).c_str());
         return -1;
     }
     const double velocity_factor = std::pow(2.0, 1.0 - read_leading_real(argv[4]) / 100.0);
@@ -144,12 +147,14 @@ int parse_arguments(int argc, char** argv, ResampleJob& job) {
     job.left_blank = left_blank ? milliseconds_to_samples(left_blank, rate) : 0;
     if (job.left_blank < 0) {
         log_error("%s左ブランク値が負です。設定を確認してください\n", ERROR_PREFIX);
+        note_failure("negative left blank \"%s\" (ms)", argument_to_utf8(left_blank).c_str());
         return -1;
     }
     const char* required_length = argument(argc, argv, 7);
     job.required_length = required_length ? milliseconds_to_samples(required_length, rate) : 0;
     if (job.required_length < 0) {
         log_error("%s指定された長さが負です。設定を確認してください\n", ERROR_PREFIX);
+        note_failure("negative length \"%s\" (ms)", argument_to_utf8(required_length).c_str());
         return -1;
     }
     const char* consonant = argument(argc, argv, 8);
@@ -190,7 +195,10 @@ int parse_arguments(int argc, char** argv, ResampleJob& job) {
         job.bend_spacing = OLD_FORM_BEND_SPACING;
     }
     const char* bend = argument(argc, argv, 13);
-    if (bend && decode_pitch_bend(bend, job) != 0) return -1;
+    if (bend && decode_pitch_bend(bend, job) != 0) {
+        note_failure("pitch bend of more than %d points (or no memory for it)", MAX_BEND_POINTS);
+        return -1;
+    }
     if (!usable_spacing) {
         job.bend_count = 0;
         job.bend_curve.clear();

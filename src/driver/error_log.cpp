@@ -15,6 +15,7 @@ struct ErrorLog {
     FileHandle file;
     std::string path;
     std::string messages;  // UTF-8, since the log was opened
+    FailureSummary failure;
 };
 ErrorLog g_log;
 
@@ -44,6 +45,7 @@ void write_text(std::FILE* out, const std::string& utf8) {
 struct MessageCaptureAccess {
     static std::string& messages(MessageCapture& c) { return c.messages_; }
     static std::string& output(MessageCapture& c) { return c.output_; }
+    static FailureSummary& failure(MessageCapture& c) { return c.failure_; }
 };
 
 namespace {
@@ -82,6 +84,7 @@ bool open_error_log(const std::string& path) {
     g_log.file = open_file(path, "wt");
     g_log.path = path;
     g_log.messages.clear();
+    g_log.failure = FailureSummary{};
     return g_log.file != nullptr;
 }
 
@@ -99,7 +102,14 @@ void delete_error_log() {
 
 const std::string& logged_messages() { return g_log.messages; }
 
-void clear_logged_messages() { g_log.messages.clear(); }
+void clear_logged_messages() {
+    g_log.messages.clear();
+    g_log.failure = FailureSummary{};
+}
+
+FailureSummary& noted_failure() {
+    return t_capture ? MessageCaptureAccess::failure(*t_capture) : g_log.failure;
+}
 
 void log_error(const char* format, ...) {
     va_list args;

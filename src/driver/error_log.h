@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "driver/failure_summary.h"
+
 #if defined(__GNUC__)
 #define QERN_PRINTF_FORMAT(format_index, first_arg) \
     __attribute__((format(printf, format_index, first_arg)))
@@ -31,9 +33,14 @@ void close_error_log();
 void delete_error_log();
 
 // Everything logged since the log was last opened or cleared, in UTF-8
-// (whether it went to the log file or to standard error). For tests.
+// (whether it went to the log file or to standard error), and the failure
+// noted since then (driver/failure_summary.h). For tests.
 const std::string& logged_messages();
 void clear_logged_messages();
+
+// Where the failure notes of the calling thread go: its capture's summary,
+// or the run's, kept with the log (emptied when the log is opened or cleared).
+FailureSummary& noted_failure();
 
 // The prefixes that fill the leading "%s" of every message.
 inline constexpr const char* ERROR_PREFIX = "エラー:";
@@ -72,11 +79,14 @@ public:
     const std::string& messages() const { return messages_; }
     // What would have gone to standard output.
     const std::string& output() const { return output_; }
+    // The failure noted while it lived.
+    const FailureSummary& failure() const { return failure_; }
 
 private:
     friend struct MessageCaptureAccess;
     std::string messages_;
     std::string output_;
+    FailureSummary failure_;
     MessageCapture* outer_;
 };
 

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "driver/error_log.h"
+#include "driver/failure_summary.h"
 #include "dsp/kernels.h"
 #include "synthesis/grain_engine.h"
 
@@ -14,6 +15,11 @@ namespace {
 
 int clamp_to_int(long long value) {
     return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
+
+// Samples of the input as milliseconds, for messages.
+double milliseconds(double samples, const ResampleJob& job) {
+    return job.sample_rate > 0 ? samples * 1000.0 / job.sample_rate : 0.0;
 }
 
 }  // namespace
@@ -26,6 +32,7 @@ int synthesize(ResampleJob& job) {
     }
     if (output.empty()) {
         log_error("%sデータ取り込み用メモリの確保に失敗\n", ERROR_PREFIX);
+        note_failure_reason("out of memory for an output of %lld samples", length);
         return -1;
     }
     const int L = output.count();
@@ -36,6 +43,8 @@ int synthesize(ResampleJob& job) {
                                          job.consonant_out_length, 0.0);
     if (p1 == 0.0 && job.consonant_out_length > 0) {
         log_error("%s固定範囲の合成処理に失敗\n", ERROR_PREFIX);
+        note_failure_reason("no pitch marks for the consonant part from %.0f ms (the input lasts %.0f ms)",
+                            milliseconds(job.left_blank, job), milliseconds(job.sample_count, job));
         return -1;
     }
 
@@ -50,6 +59,9 @@ int synthesize(ResampleJob& job) {
                                          out, vowel_out_length, p1);
     if (p2 == 0.0 && vowel_out_length > 0) {
         log_error("%s母音部の合成処理に失敗\n", ERROR_PREFIX);
+        note_failure_reason("no pitch marks for the vowel part from %.0f ms (the input lasts %.0f ms)",
+                            milliseconds(static_cast<double>(vowel_start), job),
+                            milliseconds(job.sample_count, job));
         return -1;
     }
 
@@ -60,6 +72,7 @@ int synthesize(ResampleJob& job) {
         const double cutoff = 0.5 * std::pow(10.0, -job.flag_g / 200.0);
         if (fir_lowpass(out, L, out, cutoff) != 0) {
             log_error("%sgフラグ用のローパスフィルタ処理に失敗\n", ERROR_PREFIX);
+            note_failure_reason("the low-pass filter of the g flag failed (out of memory?)");
             return -1;
         }
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/error_log.h"
+#include "driver/failure_summary.h"
 #include "driver/file_io.h"
 #include "wav/byte_order.h"
 
@@ -45,6 +46,7 @@ bool read_bytes(std::FILE* file, unsigned char* out, std::size_t count) {
 bool read_or_log(std::FILE* file, unsigned char* out, std::size_t count, const char* message) {
     if (read_bytes(file, out, count)) return true;
     log_error(message, ERROR_PREFIX);
+    note_failure_reason("the file ends inside its headers");
     return false;
 }
 
@@ -65,13 +67,16 @@ bool has_wav_extension(const std::string& path) {
 }
 
 // Reads a 4-byte identifier that must be `expected`, with the two messages
-// for a failed read and for other bytes.
+// for a failed read and for other bytes, and the English reason for other
+// bytes (a format taking the bytes found).
 int read_identifier(std::FILE* file, const char* expected, const char* read_failed,
-                    const char* missing) {
+                    const char* missing, const char* missing_reason) {
     unsigned char id[4];
     if (!read_or_log(file, id, 4, read_failed)) return -1;
     if (!is_identifier(id, expected)) {
-        log_error(missing, ERROR_PREFIX, identifier_text(id).c_str());
+        const std::string found = identifier_text(id);
+        log_error(missing, ERROR_PREFIX, found.c_str());
+        note_failure_reason(missing_reason, found.c_str());
         return -1;
     }
     return 0;
@@ -135,6 +140,7 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
     if (!read_bytes(file, b, 2)) {
         if (chunk_size != 16) warn_about_size();
         log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the file ends inside its fmt chunk");
         return -1;
     }
     const std::uint16_t format_tag = load_le16(b);
@@ -145,23 +151,28 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
     if (!usual_size) warn_about_size();
     if (format_tag != FORMAT_PCM && format_tag != FORMAT_IEEE_FLOAT && format_tag != FORMAT_EXTENSIBLE) {
         log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
+        note_failure_reason("unsupported format tag %u (linear PCM or IEEE float needed)",
+                            static_cast<unsigned>(format_tag));
         return -1;
     }
     if (!read_or_log(file, b, 2, "%sチャンネル数の読み込みに失敗\n")) return -1;
     channel_count = load_le16_signed(b);
     if (channel_count != 1 && channel_count != 2) {
         log_error("%s対応していないチャンネル数 %d\n", ERROR_PREFIX, channel_count);
+        note_failure_reason("unsupported channel count %d (mono or stereo needed)", channel_count);
         return -1;
     }
     if (!read_or_log(file, b, 4, "%sサンプリングレートの読み込みに失敗\n")) return -1;
     const std::int32_t sample_rate = load_le32_signed(b);
     if (sample_rate <= 0) {
         log_error("%sサンプリングレートの値が不正 %d\n", ERROR_PREFIX, static_cast<int>(sample_rate));
+        note_failure_reason("invalid sample rate %d", static_cast<int>(sample_rate));
         return -1;
     }
     job.sample_rate = sample_rate;
     if (!seek_relative(file, 6)) {
         log_error("%sデータ速度とブロックサイズのスキップに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the file ends inside its fmt chunk");
         return -1;
     }
     if (!read_or_log(file, b, 2, "%s1サンプルあたりのビット数の読み込みに失敗\n")) return -1;
@@ -174,6 +185,7 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
         unsigned char extension[24];
         if (chunk_size < EXTENSIBLE_FMT_SIZE || !read_bytes(file, extension, sizeof extension)) {
             log_error("%sフォーマットIDの読み込みに失敗\n", ERROR_PREFIX);
+            note_failure_reason("incomplete extensible fmt chunk");
             return -1;
         }
         bytes_read = EXTENSIBLE_FMT_SIZE;
@@ -182,6 +194,8 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
         if (std::memcmp(guid + 2, SUBFORMAT_GUID_TAIL, sizeof SUBFORMAT_GUID_TAIL) != 0 ||
             (sample_format != FORMAT_PCM && sample_format != FORMAT_IEEE_FLOAT)) {
             log_error("%sリニアPCMのフォーマットIDではありません\n", ERROR_PREFIX);
+            note_failure_reason("unsupported sub-format of the extensible layout "
+                                "(linear PCM or IEEE float needed)");
             return -1;
         }
     }
@@ -192,6 +206,9 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
             : (bits_per_sample == 32 || bits_per_sample == 64);
     if (!supported_bits) {
         log_error("%s対応していないBitsPerSample値 %d\n", ERROR_PREFIX, bits_per_sample);
+        note_failure_reason("unsupported bits per sample %d for %s (%s)", bits_per_sample,
+                            encoding == SampleEncoding::PCM ? "PCM" : "float",
+                            encoding == SampleEncoding::PCM ? "8, 16, 24 or 32" : "32 or 64");
         return -1;
     }
     if (chunk_size != bytes_read) seek_relative(file, static_cast<std::int64_t>(chunk_size) - bytes_read);  // failure ignored
@@ -201,19 +218,23 @@ int read_fmt_chunk(std::FILE* file, ResampleJob& job, int& channel_count,
 int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
                      int& bytes_per_sample, SampleEncoding& encoding) {
     if (read_identifier(file, "RIFF", "%sRIFFヘッダの読み込みに失敗\n",
-                        "%sRIFFヘッダがない\n入っていたのは%sでした\n") != 0) {
+                        "%sRIFFヘッダがない\n入っていたのは%sでした\n",
+                        "not a RIFF file (it starts with \"%s\")") != 0) {
         return -1;
     }
     if (!seek_relative(file, 4)) {
         log_error("%sファイルサイズの読み込みに失敗\n", ERROR_PREFIX);
+        note_failure_reason("the file ends inside its headers");
         return -1;
     }
     if (read_identifier(file, "WAVE", "%sWAVEヘッダの読み込みに失敗\n",
-                        "%sWAVEヘッダがない\n入っていたのは%sでした\n") != 0) {
+                        "%sWAVEヘッダがない\n入っていたのは%sでした\n",
+                        "not a WAVE file (RIFF type \"%s\")") != 0) {
         return -1;
     }
     if (read_identifier(file, "fmt ", MSG_FMT_READ_FAILED,
-                        "%sfmtチャンクがない\n入っていたのは%sでした\n") != 0) {
+                        "%sfmtチャンクがない\n入っていたのは%sでした\n",
+                        "no fmt chunk after the WAVE header (found \"%s\")") != 0) {
         return -1;
     }
     int bits_per_sample = 0;
@@ -227,6 +248,7 @@ int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
     if (!read_or_log(file, window, 4, "%sdataチャンクの読み込みに失敗\n")) return -1;
     if (!find_data_chunk(file, window)) {
         log_error("%sdataチャンクが見つかりませんでした\n", ERROR_PREFIX);
+        note_failure_reason("no data chunk");
         return -1;
     }
     unsigned char b[4];
@@ -237,6 +259,8 @@ int read_wav_headers(std::FILE* file, ResampleJob& job, int& channel_count,
     job.sample_count = data_size / bytes_per_sample / channel_count;
     if (job.sample_count <= 0) {
         log_error("%sデータサイズが大きすぎる\n", ERROR_PREFIX);
+        note_failure_reason("the data chunk holds no whole sample (size %d bytes)",
+                            static_cast<int>(data_size));
         return -1;
     }
     return 0;
@@ -247,6 +271,7 @@ int read_sample_data(ResampleJob& job, int bytes_per_sample, std::FILE* file,
     job.samples = SampleBuffer::allocate(job.sample_count);
     if (job.samples.empty()) {
         log_error("%sデータを読み込むメモリの確保に失敗\n", ERROR_PREFIX);
+        note_failure_reason("out of memory for %d samples", job.sample_count);
         return -1;
     }
     const std::size_t value_bytes = static_cast<std::size_t>(bytes_per_sample);
@@ -280,10 +305,12 @@ int read_wav_file(const std::string& path, ResampleJob& job) {
     const FileHandle file = open_file(path, "rb");
     if (!file) {
         log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        note_failure("cannot open input file \"%s\"", path.c_str());
         return -1;
     }
     if (!has_wav_extension(path)) {
         log_error("%s未知の拡張子です\n", ERROR_PREFIX);
+        note_failure("input file \"%s\" does not end in .wav or .WAV", path.c_str());
         return -1;
     }
     int channel_count = 0;
@@ -291,6 +318,7 @@ int read_wav_file(const std::string& path, ResampleJob& job) {
     SampleEncoding encoding = SampleEncoding::PCM;
     if (read_wav_headers(file.get(), job, channel_count, bytes_per_sample, encoding) != 0 ||
         read_sample_data(job, bytes_per_sample, file.get(), channel_count, encoding) != 0) {
+        note_failure("cannot read input file \"%s\"", path.c_str());
         job.samples.reset();
         job.sample_count = 0;
         return -1;

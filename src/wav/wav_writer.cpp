@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "driver/error_log.h"
+#include "driver/failure_summary.h"
 #include "driver/file_io.h"
 #include "driver/numbers.h"
 #include "wav/byte_order.h"
@@ -96,12 +97,15 @@ int write_wav_file(const std::string& path, const ResampleJob& job) {
     const int count = job.sample_count;
     if (job.samples.empty() || count < 0 || count > job.samples.count()) {
         log_error("%s書き込むデータが存在しません\n", ERROR_PREFIX);
+        note_failure("no samples to write to output file \"%s\"", path.c_str());
         return -1;
     }
     const std::string temporary = temporary_path_for(path);
     FileHandle file = open_file(temporary, "wb");
     if (!file) {
         log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        note_failure("cannot create output file \"%s\" (missing folder or not writable?)",
+                     path.c_str());
         return -1;
     }
     int result = write_wav_contents(file.get(), job, count);
@@ -110,8 +114,10 @@ int write_wav_file(const std::string& path, const ResampleJob& job) {
         log_error("%sデータの書き込みに失敗\n", ERROR_PREFIX);
         result = -1;
     }
+    if (result != 0) note_failure("cannot write output file \"%s\" (disk full?)", path.c_str());
     if (result == 0 && !replace_file(temporary, path)) {
         log_error("%sファイル%sを開けません\n", ERROR_PREFIX, path.c_str());
+        note_failure("cannot put output file \"%s\" in place (is it open elsewhere?)", path.c_str());
         result = -1;
     }
     if (result != 0) remove_file(temporary);

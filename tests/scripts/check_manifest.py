@@ -2,14 +2,24 @@
 """Checks QERN's OpenUtau resampler manifest.
 
     check_manifest.py SOURCE_MANIFEST [INSTALLED_MANIFEST]
+    check_manifest.py --self-test SOURCE_MANIFEST
 
 Parses the manifest with a YAML parser and checks it against the shape that
 OpenUtau deserialises a resampler manifest into (snake_case keys): a boolean
 expression_filter and a map of expression descriptors keyed by their
 abbreviation. Then checks that the flags declared are QERN's own, with the
 ranges and defaults of its flag parser, under the abbreviations of OpenUtau's
-default expressions for g, H and P. With a second path, checks that the
-build put an identical copy beside the executable.
+default expressions for g, H and P, as OpenUtau sends them:
+
+- a Numerical expression goes out as its `flag` letter and the integer value,
+  also at its default unless `skip_output_if_default` is true;
+- an Options expression goes out as the text of the chosen option, at its
+  default too; OpenUtau ignores `flag` and `skip_output_if_default` there, so
+  the manifest leaves them out, and the default option must be empty.
+
+With a second path, checks that the build put an identical copy beside the
+executable. --self-test checks that broken variants of the manifest are
+refused.
 """
 import sys
 
@@ -31,7 +41,10 @@ DESCRIPTOR_FIELDS = {
     "options": list,
     "skip_output_if_default": bool,
 }
-REQUIRED_FIELDS = ["name", "abbr", "type", "min", "max", "default_value", "is_flag", "flag"]
+REQUIRED_FIELDS = ["name", "abbr", "type", "min", "max", "default_value", "is_flag"]
+# What OpenUtau reads of an Options expression instead of flag and
+# skip_output_if_default (which it ignores there).
+OPTIONS_IGNORED_FIELDS = ["flag", "skip_output_if_default"]
 EXPRESSION_TYPES = {"Numerical", "Options", "Curve"}
 
 # OpenUtau's default project expressions (abbreviation: flag letter, or None
@@ -53,6 +66,8 @@ QERN_FLAGS = {
     "t": ("Numerical", None, None, 0, None),
     "R": ("Options", 0, 1, 0, None),
 }
+# QERN's own flags (not OpenUtau's defaults) send nothing at their default.
+SKIPPED_AT_DEFAULT = {"t"}
 
 
 def is_number(value):
@@ -86,7 +101,14 @@ def check(manifest):
                     errors.append(f"{where}.{field} must be a number, not {d[field]!r}")
             elif not isinstance(d[field], DESCRIPTOR_FIELDS[field]):
                 errors.append(f"{where}.{field} has the wrong type: {d[field]!r}")
-        missing = [f for f in REQUIRED_FIELDS if f not in d]
+        kind = d.get("type")
+        required = REQUIRED_FIELDS + (["options"] if kind == "Options" else ["flag"])
+        missing = [f for f in required if f not in d]
+        if kind == "Options":
+            for field in OPTIONS_IGNORED_FIELDS:
+                if field in d:
+                    errors.append(f"{where}: OpenUtau ignores {field!r} for an Options expression "
+                                  f"(it sends the option's text)")
         if missing:
             errors.append(f"{where}: missing {missing}")
             continue
@@ -104,13 +126,19 @@ def check(manifest):
                 errors.append(f"{where}: an Options expression needs a list of texts in options")
             elif len(options) != d["max"] - d["min"] + 1 or d["min"] != 0:
                 errors.append(f"{where}: options must cover the values {d['min']}..{d['max']}")
+        # The letters the expression can send: its flag, or the texts of its options.
+        if d["type"] == "Options":
+            letters = [o for o in d.get("options") or [] if isinstance(o, str) and o != ""]
+        else:
+            letters = [d["flag"]]
         if d["is_flag"]:
-            if d["flag"] in by_flag:
-                errors.append(f"flag {d['flag']!r} declared twice")
-            by_flag[d["flag"]] = (key, d)
-        if key in OPENUTAU_DEFAULTS and OPENUTAU_DEFAULTS[key] != d["flag"]:
+            for letter in letters:
+                if letter in by_flag:
+                    errors.append(f"flag {letter!r} declared twice")
+                by_flag[letter] = (key, d)
+        if key in OPENUTAU_DEFAULTS and [OPENUTAU_DEFAULTS[key]] != letters:
             errors.append(f"{where}: OpenUtau's {key!r} is the flag "
-                          f"{OPENUTAU_DEFAULTS[key]!r}, not {d['flag']!r}")
+                          f"{OPENUTAU_DEFAULTS[key]!r}, not {letters!r}")
 
     if set(by_flag) != set(QERN_FLAGS):
         errors.append(f"flags declared {sorted(by_flag)}, QERN's are {sorted(QERN_FLAGS)}")
@@ -128,15 +156,48 @@ def check(manifest):
             errors.append(f"flag {letter}: default {d['default_value']}, expected {default}")
         if kind == "Options" and isinstance(d.get("options"), list):
             if d["options"][int(d["default_value"])] != "":
-                errors.append(f"flag {letter}: the default option must add no text to the flags")
-            if letter not in d["options"]:
-                errors.append(f"flag {letter}: no option gives the text {letter!r}")
-            if d.get("skip_output_if_default") is not True:
-                errors.append(f"flag {letter}: off must send nothing (skip_output_if_default)")
+                errors.append(f"flag {letter}: the default option must add no text to the flags "
+                              f"(OpenUtau sends it also at the default)")
+        if letter in SKIPPED_AT_DEFAULT and d.get("skip_output_if_default") is not True:
+            errors.append(f"flag {letter}: its default must send nothing (skip_output_if_default: true)")
     return errors
 
 
+def self_test(manifest):
+    """Broken variants of a good manifest, each of which check() must refuse."""
+    import copy
+
+    def variant(change):
+        m = copy.deepcopy(manifest)
+        change(m["expressions"])
+        return m
+
+    variants = {
+        "flag on an Options expression": lambda e: e["rean"].update(flag="R"),
+        "skip_output_if_default on an Options expression":
+            lambda e: e["rean"].update(skip_output_if_default=True),
+        "default option with text": lambda e: e["rean"].update(options=["R", ""]),
+        "no option sending R": lambda e: e["rean"].update(options=["", "X"]),
+        "Options without options": lambda e: e["rean"].pop("options"),
+        "Numerical without flag": lambda e: e["gen"].pop("flag"),
+        "tune sent at its default": lambda e: e["tune"].pop("skip_output_if_default"),
+        "gen sending H": lambda e: e["gen"].update(flag="H"),
+        "norm default 100": lambda e: e["norm"].update(default_value=100),
+    }
+    errors = check(manifest)
+    if errors:
+        return [f"the manifest itself is refused: {errors}"]
+    return [f"not refused: {name}" for name, change in variants.items() if not check(variant(change))]
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--self-test":
+        with open(argv[2], encoding="utf-8") as f:
+            errors = self_test(yaml.safe_load(f))
+        for e in errors:
+            print(f"{argv[2]}: {e}", file=sys.stderr)
+        print(f"{argv[2]}: self-test {'failed' if errors else 'ok'}")
+        return 1 if errors else 0
     if len(argv) not in (2, 3):
         print(__doc__, file=sys.stderr)
         return 2
