@@ -2,16 +2,21 @@
 // every WAV file under a folder, as a series of analysis-only runs of the
 // resampler ("nul" output) would, on several threads.
 //
-//   qern-prep FOLDER [-j N] [--redo]
+//   qern-prep FOLDER [-j N] [--redo] [--report REPORT.html [--strict]]
 //
-// -j N     analyse N files at a time (default: the number of processor threads)
-// --redo   analyse again also the files whose cache is current
+// -j N       analyse N files at a time (default: the number of processor threads)
+// --redo     analyse again also the files whose cache is current
+// --report   then check every sample and oto.ini entry under FOLDER and
+//            write the findings as one HTML page (tools/voicebank_report.h)
+// --strict   exit 1 also when a finding "fails" or "will sound wrong"
 //
 // Shows a progress bar when standard output is a terminal, and ends with a
 // summary: files analysed, skipped and failed (with their messages), and the
-// time taken. The exit status is 0 when no file failed, 1 otherwise, 2 for a
-// wrong command line.
+// time taken; with a report, the counts of its findings and its path. The
+// exit status is 0 when no file failed (and, with --strict, nothing fails or
+// sounds wrong), 1 otherwise, 2 for a wrong command line.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,23 +36,31 @@
 #endif
 
 #include "driver/error_log.h"
+#include "driver/file_io.h"
+#include "tools/report_html.h"
 #include "tools/utf8_main.h"
 #include "tools/voicebank_prep.h"
+#include "tools/voicebank_report.h"
 
 namespace {
 
 using namespace qern;
 
 constexpr const char* USAGE =
-    "usage: qern-prep FOLDER [-j N] [--redo]\n"
+    "usage: qern-prep FOLDER [-j N] [--redo] [--report REPORT.html [--strict]]\n"
     "Creates the .pmk cache of every .wav file under FOLDER (as analysis-only\n"
     "runs of qern do), N files at a time (default: one per processor thread).\n"
-    "Files whose cache is current are skipped unless --redo is given.\n";
+    "Files whose cache is current are skipped unless --redo is given.\n"
+    "--report checks every sample and oto.ini entry under FOLDER and writes\n"
+    "the findings to REPORT.html; --strict then exits 1 when anything fails\n"
+    "or will sound wrong.\n";
 
 struct PrepCommand {
     std::string folder;
     int thread_count = 0;
     bool redo = false;
+    std::string report_path;  // empty: no report
+    bool strict = false;
 };
 
 bool parse_count(const char* text, int& value) {
@@ -63,6 +76,11 @@ bool parse_command(int argc, char** argv, PrepCommand& command) {
         const std::string arg = argv[i];
         if (arg == "--redo") {
             command.redo = true;
+        } else if (arg == "--strict") {
+            command.strict = true;
+        } else if (arg == "--report") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') return false;
+            command.report_path = argv[++i];
         } else if (arg == "-j") {
             if (i + 1 >= argc || !parse_count(argv[i + 1], command.thread_count)) return false;
             ++i;
@@ -79,6 +97,7 @@ bool parse_command(int argc, char** argv, PrepCommand& command) {
     if (command.thread_count == 0) {
         command.thread_count = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     }
+    if (command.strict && command.report_path.empty()) return false;
     return !command.folder.empty();
 }
 
@@ -145,6 +164,51 @@ std::string indented(const std::string& text) {
     return out;
 }
 
+// Checks the voicebank, writes the report (complete, or not at all) and
+// prints its counts. Returns false when the report cannot be written;
+// `serious` is the number of findings that fail or will sound wrong.
+bool write_report(const PrepCommand& command, int& serious) {
+    const VoicebankReport report = check_voicebank(command.folder, command.thread_count);
+    std::vector<std::string> names;
+    for (const Finding& f : report.findings) {
+        if (std::find(names.begin(), names.end(), f.sample) == names.end()) names.push_back(f.sample);
+    }
+    // The pictures, analysed again, as many at a time as the analysis ran.
+    std::vector<std::pair<std::string, std::string>> pictures(names.size());
+    std::atomic<std::size_t> next{0};
+    {
+        std::vector<std::jthread> threads;
+        const int workers = std::clamp(command.thread_count, 1, std::max(1, static_cast<int>(names.size())));
+        for (int t = 0; t < workers; ++t) {
+            threads.emplace_back([&] {
+                for (std::size_t i = next++; i < names.size(); i = next++) {
+                    pictures[i] = {names[i], render_finding_picture(report, names[i], 1200)};
+                }
+            });
+        }
+    }
+    const std::string html = render_report_html(report, pictures);
+
+    const std::string temporary = temporary_path_for(command.report_path);
+    bool written = false;
+    {
+        FileHandle file = open_file(temporary, "wb");
+        written = file && std::fwrite(html.data(), 1, html.size(), file.get()) == html.size();
+        if (file) written = std::fclose(file.release()) == 0 && written;
+    }
+    if (!written || !replace_file(temporary, command.report_path)) {
+        remove_file(temporary);
+        print_error_text(("qern-prep: cannot write the report " + command.report_path + "\n").c_str());
+        return false;
+    }
+    const std::vector<int> counts = count_by_severity(report.findings);
+    serious = counts[0] + counts[1];
+    print_formatted("checked %d samples and %d oto.ini entries: %d fail, %d will sound wrong, %d worth a look\n",
+                    static_cast<int>(report.samples.size()), report.entry_count, counts[0], counts[1], counts[2]);
+    print_formatted("report: %s\n", command.report_path.c_str());
+    return true;
+}
+
 int run(const PrepCommand& command) {
     const auto start = std::chrono::steady_clock::now();
     const std::vector<std::string> inputs = find_wav_files(command.folder);
@@ -184,7 +248,10 @@ int run(const PrepCommand& command) {
             print_formatted("warning: %s\n%s", r.path.c_str(), indented(r.messages).c_str());
         }
     }
-    return failed == 0 ? 0 : 1;
+    if (command.report_path.empty()) return failed == 0 ? 0 : 1;
+    int serious = 0;
+    if (!write_report(command, serious)) return 1;
+    return failed == 0 && !(command.strict && serious > 0) ? 0 : 1;
 }
 
 }  // namespace

@@ -277,6 +277,38 @@ void draw_time_axis(std::string& svg, const Layout& at, int sample_rate) {
     }
 }
 
+// The marked spans: findings as red bands across the waveform and the mark
+// strip, their labels staggered in four rows; further oto entries as thin
+// bars near the foot of the waveform panel.
+void draw_spans(std::string& svg, const Layout& at, std::span<const PictureSpan> spans, int sample_rate) {
+    if (spans.empty()) return;
+    const double per_ms = sample_rate / 1000.0;
+    int finding_row = 0;
+    int entry_row = 0;
+    svg += "<g id=\"spans\">\n";
+    for (const PictureSpan& s : spans) {
+        const double x0 = at.x(std::clamp(s.from_ms * per_ms, 0.0, at.span));
+        const double x1 = std::max(at.x(std::clamp(s.to_ms * per_ms, 0.0, at.span)), x0 + 3.0);
+        add(svg, "<g class=\"%s\" data-from-ms=\"%.1f\" data-to-ms=\"%.1f\">", s.finding ? "finding" : "oto-entry",
+            s.from_ms, s.to_ms);
+        if (s.finding) {
+            const double label_y = at.wave_top + 58.0 + 13.0 * (finding_row++ % 4);
+            add(svg, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\" fill=\"#e3262b\" "
+                     "fill-opacity=\"0.16\" stroke=\"#e3262b\" stroke-width=\"1\"/>",
+                x0, at.wave_top, x1 - x0, at.strip_top + at.strip_height - at.wave_top);
+            add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" font-weight=\"bold\" fill=\"#b3121b\">",
+                x0 + 3.0, label_y);
+        } else {
+            const double y = at.wave_top + at.wave_height - 8.0 - 14.0 * (entry_row++ % 3);
+            add(svg, "<rect x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"3\" fill=\"#a0204a\" "
+                     "fill-opacity=\"0.6\"/>", x0, y, x1 - x0);
+            add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"9\" fill=\"#a0204a\">", x0 + 2.0, y - 2.0);
+        }
+        svg += escape_xml(s.label) + "</text></g>\n";
+    }
+    svg += "</g>\n";
+}
+
 void draw_legend(std::string& svg, const Layout& at, bool with_oto) {
     double x = at.left;
     const double y = at.legend_y;
@@ -424,6 +456,7 @@ std::string render_inspection_svg(const SampleInspection& in, const InspectionPi
         at.left, at.t0_top, at.plot_width, at.t0_height);
     draw_t0(svg, at, in);
     draw_time_axis(svg, at, in.sample_rate);
+    draw_spans(svg, at, picture.spans, in.sample_rate);
     draw_legend(svg, at, picture.oto.has_value());
     add(svg, "<text x=\"%.1f\" y=\"%.1f\" font-size=\"11\" fill=\"#555\" transform=\"rotate(-90 %.1f %.1f)\" "
              "text-anchor=\"middle\">T0 (log frequency)</text>\n",

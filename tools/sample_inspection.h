@@ -44,18 +44,31 @@ struct SampleInspection {
 // does, without writing any file. Returns 0, or -1 after logging.
 int inspect_sample(const std::string& path, SampleInspection& inspection);
 
+// A stretch of the sample marked on the picture, in milliseconds from the
+// start (from_ms == to_ms marks a point): a finding of a voicebank check,
+// drawn as a red band with its label over the waveform and the marks, or the
+// used region of a further oto entry, drawn as a thin bar with its alias.
+struct PictureSpan {
+    double from_ms = 0.0;
+    double to_ms = 0.0;
+    std::string label;
+    bool finding = true;
+};
+
 struct InspectionPicture {
     std::string title;                  // shown at the top (the file name)
     std::optional<OtoRegions> oto;      // drawn when present
     std::string alias;                  // the oto alias, shown when not empty
     int width = 1600;                   // pixels
+    std::vector<PictureSpan> spans;     // drawn in this order
 };
 
 // The picture of an inspection as a self-contained SVG document: the
 // waveform with the oto regions, the pitch marks (each a <line> of class
 // "mark" with data-position and data-period attributes), the T0 track
 // (voiced frames, frames the correction changed, unvoiced frames) with the
-// period at every voiced mark, a time axis and a legend.
+// period at every voiced mark, a time axis and a legend; the spans (each a
+// <g> of class "finding" or "oto-entry" with data-from-ms and data-to-ms).
 std::string render_inspection_svg(const SampleInspection& inspection,
                                   const InspectionPicture& picture);
 
