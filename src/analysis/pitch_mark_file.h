@@ -22,7 +22,8 @@ constexpr int PMK_HEADER_SIZE = 14;
 constexpr int PMK_ENTRY_SIZE = 8;
 
 // Returns the job's cache file open for reading, analysing the input first
-// when no usable cache exists or `flag_R` is set; null after logging on failure.
+// when no usable cache exists (none, an old version, or one last modified
+// before the input file) or `flag_R` is set; null after logging on failure.
 FileHandle open_pitch_mark_cache(ResampleJob& job, const std::string& input_path, int flag_R);
 
 // Loads mean_period and marks (ending with (0, 0)) from an open cache file.

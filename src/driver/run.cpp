@@ -19,11 +19,34 @@ using Clock = std::chrono::steady_clock;
 
 enum class RunResult { SYNTHESIZED, ANALYSED_ONLY, FAILED };
 
+// False, after logging, when the output would replace the input (under any
+// spelling of its name, or through a link) or the input's cache: the note
+// would be written over the recording or its analysis.
+bool output_spares_input(const ResampleJob& job) {
+    if (job.output_path == "nul" || job.output_path == "NUL") return true;
+    if (names_same_file(job.output_path, job.input_path)) {
+        log_error("%s出力ファイル%sが入力音声ファイルと同じです\n", ERROR_PREFIX,
+                  job.output_path.c_str());
+        note_failure("output file \"%s\" is the input file \"%s\" (it would be overwritten)",
+                     job.output_path.c_str(), job.input_path.c_str());
+        return false;
+    }
+    const std::string cache = pitch_mark_cache_name(job.input_path);
+    if (!cache.empty() && names_same_file(job.output_path, cache)) {
+        log_error("%s出力ファイル%sがpmkファイルと同じです\n", ERROR_PREFIX, job.output_path.c_str());
+        note_failure("output file \"%s\" is the cache file \"%s\" of the input (it would be overwritten)",
+                     job.output_path.c_str(), cache.c_str());
+        return false;
+    }
+    return true;
+}
+
 // Steps from the command line to the output file; the job lives, and is
 // released, within.
 RunResult run_job(int argc, char** argv, const RunStages& stages) {
     ResampleJob job;
-    if (parse_arguments(argc, argv, job) != 0) {
+    // Nothing is written before the output is known to spare the input.
+    if (parse_arguments(argc, argv, job) != 0 || !output_spares_input(job)) {
         log_error("%sコマンドラインオプションの処理に失敗しました\n", ERROR_PREFIX);
         note_failure("invalid command line");
         return RunResult::FAILED;
