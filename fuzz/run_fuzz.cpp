@@ -1,7 +1,10 @@
-// The whole run on a fuzzed argument vector, over a few small WAV files
-// and cache states. Paths are chosen from a fixed set inside a private
-// folder; everything else on the command line is fuzzed.
+// The whole run on a fuzzed argument vector, over a few small WAV files,
+// cache states and orders of the WAV's and the cache's modification times.
+// Paths are chosen from a fixed set inside a private folder (the input
+// itself and its cache among the outputs); everything else on the command
+// line is fuzzed.
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +17,7 @@
 #include "base/numbers.h"
 #include "driver/run.h"
 #include "fuzz_support.h"
+#include "wav/wav_reader.h"
 
 using namespace qern;
 
@@ -108,14 +112,25 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 // Three control bytes: the input (an entry of the set above), the output
-// (one of six names), the cache state (bit 0: none; bit 1: a damaged one;
-// else the one the analysis makes); then the arguments from the note name
-// on, each ended by a zero byte. Fewer than two of them give the banner.
+// (one of six names, or the input, its cache, or the input spelled with
+// "./"), the cache state (bit 0: none; bit 1: a damaged one; bit 4: the one
+// another input's analysis makes; else the input's own; bits 2-3: the
+// cache's modification time as written, an hour before the WAV's, the same,
+// an hour after); then the arguments
+// from the note name on, each ended by a zero byte. Fewer than two of them
+// give the banner.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Setup& s = setup();
     fuzz::ByteReader in{{data, size}};
     const Input& input = s.inputs[in.byte() % s.inputs.size()];
-    const std::string& output = s.outputs[in.byte() % s.outputs.size()];
+    const std::string cache = pitch_mark_cache_name(input.path);
+    const std::size_t output_choice = in.byte() % (s.outputs.size() + 3);
+    const std::string input_name = std::filesystem::path(input.path).filename().string();
+    const std::string output = output_choice < s.outputs.size() ? s.outputs[output_choice]
+                               : output_choice == s.outputs.size()     ? input.path
+                               : output_choice == s.outputs.size() + 1 ? cache
+                                                                       : s.folder + "/./" + input_name;
+    const bool names_input_or_cache = output_choice >= s.outputs.size();
     const std::uint8_t state = in.byte();
 
     std::vector<std::string> args = {s.program, input.path, output};
@@ -137,16 +152,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1;
     }
 
-    const std::string cache = pitch_mark_cache_name(input.path);
     std::error_code ignored;
     std::filesystem::remove(cache, ignored);
     if (state & 1) {
         // no cache
     } else if (state & 2) {
         fuzz::write_whole_file(cache, std::vector<std::uint8_t>{19, 0, 1, 2, 3, 4, 5, 6, 7, 8, 200, 0, 0, 0, 1});
+    } else if (state & 16) {
+        // As if the sample had been re-recorded since its analysis.
+        fuzz::write_whole_file(cache, s.inputs[&input == &s.inputs[0] ? 1 : 0].warm_cache);
     } else if (!input.warm_cache.empty()) {
         fuzz::write_whole_file(cache, input.warm_cache);
     }
+    const int time_order = (state >> 2) & 3;
+    const bool had_cache = exists(cache);
+    if (had_cache && time_order != 0 && exists(input.path)) {
+        const auto wav_time = std::filesystem::last_write_time(input.path);
+        std::filesystem::last_write_time(cache, wav_time + std::chrono::hours(time_order - 2));
+    }
+    const bool stale = had_cache && time_order == 1 && exists(input.path);
+    const std::vector<std::uint8_t> cache_before = read_all(cache);
+    const std::vector<std::uint8_t> input_before = read_all(input.path);
 
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -158,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool writes_output = !banner && output != "nul" && output != "NUL";
     fuzz::check(status == 0 || status == 1, "exit status 0 or 1");
     fuzz::check(exists(s.log) == (status != 0), "the log stays exactly when the run failed");
-    if (writes_output && output != s.folder) {
+    if (writes_output && output != s.folder && output_choice < s.outputs.size()) {
         fuzz::check(exists(output) == (status == 0), "an output file exactly when the run succeeded");
         if (status == 0) {
             const auto bytes = std::filesystem::file_size(output);
@@ -167,6 +193,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (exists(cache) && (state & 3) != 2) {
         fuzz::check(is_complete_pitch_mark_file(cache), "no partial cache");
+    }
+    if (names_input_or_cache && !banner) {
+        fuzz::check(status == 1, "an output naming the input or its cache fails");
+        fuzz::check(read_all(input.path) == input_before, "the input stays untouched");
+        fuzz::check(read_all(cache) == cache_before, "the cache stays untouched");
+    }
+    // A run that got past the cache lookup analysed a stale cache again and
+    // reused a current one unchanged (unless an R flag asked otherwise).
+    const bool flag_R = args.size() > 5 && args[5].find('R') != std::string::npos;
+    if (status == 0 && !banner && had_cache && !input.warm_cache.empty()) {
+        if (stale) {
+            fuzz::check(read_all(cache) == input.warm_cache, "a stale cache is replaced by a new analysis");
+        } else if (!flag_R) {
+            fuzz::check(read_all(cache) == cache_before, "a current cache is reused unchanged");
+        }
     }
     // No temporary file is left behind in the folder.
     for (const auto& entry : std::filesystem::directory_iterator(s.folder)) {
@@ -177,5 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(s.log, ignored);
     std::filesystem::remove(s.outputs[0], ignored);
     std::filesystem::remove(s.outputs[4], ignored);
+    // An input overwritten by mistake would change every later input.
+    if (read_all(input.path) != input_before) fuzz::write_whole_file(input.path, input_before);
     return 0;
 }

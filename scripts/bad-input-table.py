@@ -45,8 +45,9 @@ def pmk(entries, count=None):
 
 
 # (what, files to create {name: bytes} or [(name, bytes)] in order, arguments
-# after the program, file-size limit); None for the bytes of the cache makes it
-# by an analysis-only run of the input as it is at that point.
+# after the program[, file-size limit[, names whose modification time is set
+# an hour before in.wav's]]); None for the bytes of the cache makes it by an
+# analysis-only run of the input as it is at that point.
 CASES = [
     ("Input file missing", {}, ["missing.wav", "out.wav"] + NOTE),
     ("Input name not ending in .wav/.WAV", {"voice.Wav": GOOD}, ["voice.Wav", "out.wav"] + NOTE),
@@ -79,10 +80,20 @@ CASES = [
      ["in.wav", "out.wav"] + NOTE),
     ("Cache with a period out of range", {"in.wav": GOOD, "in_wav.pmk": pmk([(300, 600)])},
      ["in.wav", "out.wav"] + NOTE),
-    ("Cache kept from a longer recording (marks past the end of the input)",
+    ("Cache kept from a longer recording, the WAV trimmed after the analysis",
      [("in.wav", wav(voice(88200))), ("in_wav.pmk", None), ("in.wav", GOOD)], ["in.wav", "out.wav"] + NOTE),
+    ("Cache from a longer recording, at least as new as the WAV (marks past the end of the input)",
+     {"in.wav": GOOD, "in_wav.pmk": pmk([(p, 200) for p in range(300, 40000, 200)])},
+     ["in.wav", "out.wav"] + NOTE, None, ["in.wav"]),
     ("The same damaged cache with the R flag", {"in.wav": GOOD, "in_wav.pmk": pmk([(300, 600)])},
      ["in.wav", "out.wav", "A4", "100", "R", "0", "300"]),
+    ("Cache older than its WAV (the sample re-recorded after the analysis; the cache holds marks of another take)",
+     {"in.wav": GOOD, "in_wav.pmk": pmk([(p, 210) for p in range(300, 21000, 210)])},
+     ["in.wav", "out.wav"] + NOTE, None, ["in_wav.pmk"]),
+    ("Output names the input (here ./in.wav for in.wav; any spelling, or a link)", {"in.wav": GOOD},
+     ["in.wav", "./in.wav"] + NOTE),
+    ("Output names the input's cache (cache present or not)", {"in.wav": GOOD, "in_wav.pmk": None},
+     ["in.wav", "in_wav.pmk"] + NOTE),
     ("Output folder missing", {"in.wav": GOOD}, ["in.wav", "no/such/out.wav"] + NOTE),
     ("Disk full while writing the output (file-size limit 16 KiB; cache present)",
      {"in.wav": GOOD, "in_wav.pmk": None}, ["in.wav", "out.wav", "A4", "100", "", "0", "1000"], 16384),
@@ -109,7 +120,7 @@ def listing(folder, before):
     return "; ".join(parts) or "nothing new"
 
 
-def run_case(what, files, args, limit=None):
+def run_case(what, files, args, limit=None, older=()):
     with tempfile.TemporaryDirectory() as d:
         shutil.copy(qern, os.path.join(d, "qern"))
         for name, data in (files.items() if isinstance(files, dict) else files):
@@ -119,6 +130,9 @@ def run_case(what, files, args, limit=None):
                 continue
             with open(os.path.join(d, name), "wb") as f:
                 f.write(data)
+        wav_time = os.stat(os.path.join(d, "in.wav")).st_mtime if older else 0
+        for name in older:
+            os.utime(os.path.join(d, name), (wav_time - 3600, wav_time - 3600))
         before = snapshot(d)
 
         def limited():

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs every reference case of a golden folder with a built qern and compares
 what the run leaves: the .pmk bytes, the output samples, the log and the
-console text. Exits 1 when any case differs.
+console text. Then renders each case a second time from the cache the first
+run left (warm): exit status, output, cache and log must be the same bytes.
+Exits 1 when any case differs.
 
 Usage: scripts/check-golden.py QERN [GOLDEN_DIR]
 (default GOLDEN_DIR: ../shared/golden beside the clone)."""
@@ -47,6 +49,15 @@ for case in sorted(os.listdir(G)):
     so=open(os.path.join(d,'stdout.txt')).read().replace('(any)','X')
     mine=re.sub(r'処理時間=\d+msec','処理時間=Xmsec',r.stdout.decode())
     res.append('stdout='+('same' if mine==so else 'DIFF:'+repr(mine)))
+    # The same call again, now from the warm cache.
+    cold = {n: rd(os.path.join(w, n)) for n in ('in_wav.pmk', 'qern.log', out) if os.path.isfile(os.path.join(w, n))}
+    for n in ('qern.log', out):
+        if os.path.isfile(os.path.join(w, n)): os.remove(os.path.join(w, n))
+    r2=subprocess.run([os.path.join(w,'qern'),'in.wav',out]+args[2:],cwd=w,capture_output=True)
+    warm = {n: rd(os.path.join(w, n)) for n in ('in_wav.pmk', 'qern.log', out) if os.path.isfile(os.path.join(w, n))}
+    differs = [n for n in sorted(set(cold) | set(warm)) if cold.get(n) != warm.get(n)]
+    if r2.returncode != r.returncode: differs.append('rc=%d' % r2.returncode)
+    res.append('warm=' + ('same' if not differs else 'DIFF:' + ','.join(differs)))
     shutil.rmtree(w)
     bad = any(('DIFF' in x) or ('NO ' in x) or ('UNEXPECTED' in x) or (x.startswith('maxdiff=') and not x.startswith('maxdiff=0 ')) for x in res)
     failures += bad

@@ -11,10 +11,10 @@
 # voice samples) and, for the full-folder case, root to mount a small tmpfs
 # (without it a file-size limit stands in for the full disk).
 #
-# A note's samples are high-passed when its own run analyses the voice and
-# are taken as read when it reuses the cache, so a note has two correct
-# renderings. Each parallel note must equal one of the two serial ones: the
-# analysing one (made with the R flag) or the reusing one (warm caches).
+# A note is the same whether its own run analysed the voice or reused the
+# cache: the serial batch is rendered twice, analysing every note (R flag)
+# and reusing the caches, and the two must agree; every parallel note must
+# equal its serial rendering byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 qern=$(realpath "${1:-build/qern}")
@@ -123,19 +123,20 @@ if ! ls "$work"/jobs/* | xargs -P "$processes" -n 1 bash -c 'run_note "$work/par
 fi
 parallel_time=$(($(date +%s) - start))
 
-analysed=0 reused=0
+cold_warm_equal=0 parallel_equal=0
 for job in "$work"/jobs/*; do
     n=$(basename "$job").wav
+    if cmp -s "$work/serial-analysed/$n" "$work/serial-reused/$n"; then
+        cold_warm_equal=$((cold_warm_equal + 1))
+    else
+        fail "serial note $n differs between the analysing and the reusing run"
+    fi
     if [ ! -f "$work/parallel/$n" ]; then
         fail "no parallel output $n: $(head -c 300 "$work/parallel/${n%.wav}.err" 2>/dev/null)"
-        continue
-    fi
-    if cmp -s "$work/parallel/$n" "$work/serial-analysed/$n"; then
-        analysed=$((analysed + 1))
     elif cmp -s "$work/parallel/$n" "$work/serial-reused/$n"; then
-        reused=$((reused + 1))
+        parallel_equal=$((parallel_equal + 1))
     else
-        fail "parallel output $n differs from both serial renderings"
+        fail "parallel output $n differs from its serial rendering"
     fi
 done
 for v in "${voices[@]}"; do
@@ -145,7 +146,7 @@ done
 leftovers=$(find "$work" -name '*.tmp' -o -name '*.log' | wc -l)
 [ "$leftovers" -eq 0 ] || fail "$leftovers temporary or log files left"
 echo "load: $notes notes, $processes processes: serial $((2 * notes)) runs in ${serial_time}s, parallel ${parallel_time}s;" \
-     "parallel notes equal to the analysing rendering: $analysed, to the reusing one: $reused"
+     "serial notes analysing = reusing: $cold_warm_equal/$notes; parallel notes equal to the serial ones: $parallel_equal/$notes"
 
 # A write that fails leaves no partial file. The folder is a small tmpfs
 # (full: filled up; read-only: remounted), or, where nothing can be

@@ -277,8 +277,9 @@ def synthesis_seeds():
 
 
 def run_seeds():
-    # Three control bytes (input file, output choice, cache state), then the
-    # arguments from the note name on, each ended by a zero byte. See run_fuzz.cpp.
+    # Three control bytes (input file, output choice, cache state and time
+    # order), then the arguments from the note name on, each ended by a zero
+    # byte. See run_fuzz.cpp.
     t = "run"
     clear(t)
     def run(inp, out, cold, *args):
@@ -297,6 +298,14 @@ def run_seeds():
     write(t, "missing_folder", run(0, 3, 0, "A4", "100", "", "0", "300"))
     write(t, "stereo24", run(3, 0, 1, "D#5", "0", "R", "10", "500", "20", "10"))
     write(t, "one_sample", run(4, 0, 1, "A4", "100", "", "0", "100"))
+    write(t, "stale_warm", run(0, 0, 4, "A4", "100", "", "0", "300"))
+    write(t, "stale_other_take", run(0, 0, 20, "A4", "100", "", "0", "300"))
+    write(t, "newer_other_take_nul", run(1, 1, 28, "A4", "100"))
+    write(t, "same_time_warm", run(2, 0, 8, "C4", "100", "", "0", "200"))
+    write(t, "newer_damaged_nul", run(0, 1, 14, "A4", "100"))
+    write(t, "output_is_input", run(0, 6, 0, "A4", "100", "", "0", "300"))
+    write(t, "output_is_cache", run(1, 7, 1, "A4", "100"))
+    write(t, "output_dot_input", run(3, 8, 12, "A4", "100"))
     write(t, "extra_args", run(0, 0, 0, "A4", "100", "", "0", "100", "0", "0", "100", "0", "!0", "AA", "x", "y"))
     return t
 

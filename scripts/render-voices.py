@@ -4,12 +4,17 @@ few notes, the way a host calls the resampler, and counts the failures.
 
     scripts/render-voices.py [--build BUILD_DIR] [--voices VOICES_DIR]
                              [--keep OUT_DIR] [--notes C3,G#3,D4,A#4]
+                             [--cold-warm]
 
 VOICES_DIR defaults to ../shared/voices beside the clone, else
 /work/shared/voices. The samples are copied into a scratch folder first, so
 their .pmk caches never land beside the originals. A run fails when it exits
 non-zero, leaves its error log, or writes no output or one of the wrong
 length. With --keep, the outputs are kept there, one folder per bank.
+
+With --cold-warm every call is made twice: first from a cold cache (the
+sample's .pmk removed, so the run analyses), then again from the cache that
+run left; the two outputs must be the same bytes, else the call fails.
 """
 import argparse
 import pathlib
@@ -52,6 +57,8 @@ def main():
     parser.add_argument("--keep", default="")
     parser.add_argument("--notes", default="C3,G#3,D4,A#4")
     parser.add_argument("--note-ms", type=float, default=600.0)
+    parser.add_argument("--cold-warm", action="store_true",
+                        help="render each call from a cold and from a warm cache and compare the bytes")
     args = parser.parse_args()
     voices = pathlib.Path(args.voices) if args.voices else None
     if voices is None:
@@ -62,7 +69,7 @@ def main():
     qern = pathlib.Path(args.build) / "qern"
     notes = args.notes.split(",")
 
-    runs = failures = missing = silent = 0
+    runs = failures = missing = silent = identical = 0
     with tempfile.TemporaryDirectory() as work:
         work = pathlib.Path(work)
         shutil.copy(qern, work / "qern")
@@ -86,11 +93,26 @@ def main():
                     call = [str(work / "qern"), str(scratch / name), str(out), note, velocity, flags,
                             f"{offset:g}", f"{length:g}", f"{consonant:g}", f"{cutoff:g}", "100", modulation,
                             "!120", BEND]
+                    sample = str(scratch / name)
+                    dot = sample.rfind(".")
+                    cache = pathlib.Path(sample[:dot] + "_" + sample[dot + 1:] + ".pmk")  # a.wav -> a_wav.pmk
+                    if args.cold_warm:
+                        cache.unlink(missing_ok=True)
                     proc = subprocess.run(call, cwd=work, capture_output=True)
                     runs += 1
                     problem = ""
+                    if args.cold_warm and proc.returncode == 0 and out.is_file():
+                        cold = out.read_bytes()
+                        out.unlink()
+                        warm = subprocess.run(call, cwd=work, capture_output=True)
+                        if warm.returncode != 0 or not out.is_file() or out.read_bytes() != cold:
+                            problem = f"warm rendering differs from the cold one (exit {warm.returncode})"
+                        else:
+                            identical += 1
                     log = work / "qern.log"
-                    if proc.returncode != 0 or log.exists():
+                    if problem:
+                        log.unlink(missing_ok=True)
+                    elif proc.returncode != 0 or log.exists():
                         problem = f"exit {proc.returncode}, log {log.read_text() if log.exists() else '-'!r}"
                         log.unlink(missing_ok=True)
                     elif not out.is_file():
@@ -110,6 +132,8 @@ def main():
                         failures += 1
                         print(f"FAIL {bank.name}/{name} [{alias}] {note}: {problem}")
     print(f"{runs} runs, {failures} failures, {silent} silent outputs, {missing} oto lines without their file")
+    if args.cold_warm:
+        print(f"cold and warm renderings byte-identical: {identical} of {runs}")
     return 0 if failures == 0 else 1
 
 

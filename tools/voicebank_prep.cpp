@@ -75,7 +75,7 @@ bool has_current_pitch_mark_cache(const std::string& input_path) {
     unsigned char version[2];
     if (std::fread(version, 1, 2, file.get()) != 2) return false;
     const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(version[0] | (version[1] << 8)));
-    return value >= PMK_MIN_REUSE_VERSION;
+    return value >= PMK_MIN_REUSE_VERSION && !modified_before(cache, input_path);
 }
 
 PrepResult prepare_pitch_mark_cache(const std::string& input_path, bool redo) {

@@ -25,8 +25,8 @@ struct PrepResult {
 std::vector<std::string> find_wav_files(const std::string& folder);
 
 // True when the cache beside `input_path` would be reused by a run without
-// the R flag: it opens and starts with a version of PMK_MIN_REUSE_VERSION or
-// more.
+// the R flag: it opens, starts with a version of PMK_MIN_REUSE_VERSION or
+// more, and was not last modified before the input file.
 bool has_current_pitch_mark_cache(const std::string& input_path);
 
 // Prepares the cache of one input as an analysis-only run does: loads the

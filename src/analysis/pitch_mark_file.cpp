@@ -307,7 +307,10 @@ FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& i
     std::optional<std::vector<unsigned char>> rejected;
     if (FileHandle f = open_file(cache, "rb")) {
         std::int16_t version = 0;
-        if (read_int16(f.get(), version) && version >= PMK_MIN_REUSE_VERSION && flag_R == 0) {
+        // A cache last written before its WAV was made from an earlier
+        // recording (re-recorded, trimmed, normalised): it is analysed anew.
+        if (read_int16(f.get(), version) && version >= PMK_MIN_REUSE_VERSION && flag_R == 0 &&
+            !modified_before(cache, input_path)) {
             return f;
         }
         f.reset();

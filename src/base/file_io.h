@@ -22,6 +22,18 @@ bool remove_file(const std::string& path);
 // Renames `from` to `to`, replacing `to` if it exists. Returns true on success.
 bool replace_file(const std::string& from, const std::string& to);
 
+// True when `path` was last modified before `reference` was (modification
+// times to the file system's precision: nanoseconds, 100 ns on Windows);
+// false when they are equal or either time cannot be read.
+bool modified_before(const std::string& path, const std::string& reference);
+
+// True when `a` and `b` name one file: when both exist, the same file
+// (device and inode; volume and file index on Windows), whatever the
+// spelling, links included; when neither exists, the same name in the same
+// folder (letter case ignored on Windows), the file one of them would
+// create. False when only one exists.
+bool names_same_file(const std::string& a, const std::string& b);
+
 // Moves the position of `file` by `offset` bytes (64-bit on every platform).
 // Returns true on success.
 bool seek_relative(std::FILE* file, std::int64_t offset);

@@ -30,6 +30,8 @@
     X(MSG_CACHE_NOT_READ, "%sパラメータファイル読み込みに失敗しました\n")                       \
     X(MSG_SYNTHESIS_FAILED, "%s音声の合成に失敗しました\n")                                     \
     X(MSG_OUTPUT_NOT_WRITTEN, "%sファイルの書き出しに失敗しました\n")                           \
+    X(MSG_OUTPUT_IS_INPUT, "%s出力ファイル%sが入力音声ファイルと同じです\n")                     \
+    X(MSG_OUTPUT_IS_CACHE, "%s出力ファイル%sがpmkファイルと同じです\n")                         \
     /* command line, flags and pitch bend */                                                   \
     X(TEXT_SHARP_SIGN_READ, "ここには来てます\n")                                               \
     X(MSG_TOO_FEW_ARGUMENTS, "%s引数が足りません\n")                                            \

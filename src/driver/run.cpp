@@ -19,12 +19,35 @@ using Clock = std::chrono::steady_clock;
 
 enum class RunResult { SYNTHESIZED, ANALYSED_ONLY, FAILED };
 
+// False, after logging, when the output would replace the input (under any
+// spelling of its name, or through a link) or the input's cache: the note
+// would be written over the recording or its analysis.
+bool output_spares_input(const RunArguments& arguments) {
+    const std::string& output = arguments.output_path;
+    if (output == "nul" || output == "NUL") return true;
+    if (names_same_file(output, arguments.input_path)) {
+        log_error(MSG_OUTPUT_IS_INPUT, ERROR_PREFIX, output.c_str());
+        note_failure("output file \"%s\" is the input file \"%s\" (it would be overwritten)",
+                     output.c_str(), arguments.input_path.c_str());
+        return false;
+    }
+    const std::string cache = pitch_mark_cache_name(arguments.input_path);
+    if (!cache.empty() && names_same_file(output, cache)) {
+        log_error(MSG_OUTPUT_IS_CACHE, ERROR_PREFIX, output.c_str());
+        note_failure("output file \"%s\" is the cache file \"%s\" of the input (it would be overwritten)",
+                     output.c_str(), cache.c_str());
+        return false;
+    }
+    return true;
+}
+
 // Steps from the command line to the output file; each stage takes what it
 // needs and gives back what it makes.
 RunResult run_note(int argc, char** argv, const RunStages& stages) {
     RunArguments arguments;
     DecodedInput input;
-    if (parse_arguments(argc, argv, arguments, input) != 0) {
+    // Nothing is written before the output is known to spare the input.
+    if (parse_arguments(argc, argv, arguments, input) != 0 || !output_spares_input(arguments)) {
         log_error(MSG_COMMAND_LINE_FAILED, ERROR_PREFIX);
         note_failure("invalid command line");
         return RunResult::FAILED;
