@@ -40,6 +40,7 @@
 
 #include "base/error_log.h"
 #include "base/file_io.h"
+#include "tools/joined_threads.h"
 #include "tools/report_html.h"
 #include "tools/utf8_main.h"
 #include "tools/voicebank_prep.h"
@@ -180,10 +181,10 @@ bool write_report(const PrepCommand& command, int& serious) {
     std::vector<std::pair<std::string, std::string>> pictures(names.size());
     std::atomic<std::size_t> next{0};
     {
-        std::vector<std::jthread> threads;
+        JoinedThreads pool;
         const int workers = std::clamp(command.thread_count, 1, std::max(1, static_cast<int>(names.size())));
         for (int t = 0; t < workers; ++t) {
-            threads.emplace_back([&] {
+            pool.threads.emplace_back([&] {
                 for (std::size_t i = next++; i < names.size(); i = next++) {
                     pictures[i] = {names[i], render_finding_picture(report, names[i], 1200)};
                 }

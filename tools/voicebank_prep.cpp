@@ -12,25 +12,12 @@
 #include "analysis/pitch_mark_file.h"
 #include "base/error_log.h"
 #include "base/file_io.h"
+#include "tools/joined_threads.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
 
 namespace {
-
-// Threads joined when the object goes, as std::jthread would be (which not
-// every C++ library has: libc++ of macOS lacks it).
-struct JoinedThreads {
-    std::vector<std::thread> threads;
-    JoinedThreads() = default;
-    JoinedThreads(const JoinedThreads&) = delete;
-    JoinedThreads& operator=(const JoinedThreads&) = delete;
-    ~JoinedThreads() {
-        for (std::thread& t : threads) {
-            if (t.joinable()) t.join();
-        }
-    }
-};
 
 namespace fs = std::filesystem;
 

@@ -14,6 +14,7 @@
 #include "base/error_log.h"
 #include "base/file_io.h"
 #include "dsp/kernels.h"
+#include "tools/joined_threads.h"
 #include "tools/voicebank_prep.h"
 #include "wav/wav_reader.h"
 
@@ -635,10 +636,11 @@ VoicebankReport check_voicebank(const std::string& folder, int thread_count) {
         for (std::size_t i = next++; i < results.size(); i = next++) results[i] = check_sample(report.samples[i]);
     };
     {
-        std::vector<std::jthread> threads;
+        JoinedThreads pool;
         const std::size_t workers = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(thread_count, 1)), 1,
                                                              std::max<std::size_t>(results.size(), 1));
-        for (std::size_t t = 0; t < workers; ++t) threads.emplace_back(work);
+        pool.threads.reserve(workers);
+        for (std::size_t t = 0; t < workers; ++t) pool.threads.emplace_back(work);
     }
     for (SampleResult& r : results) {
         for (Finding& f : r.findings) findings.push_back(std::move(f));
