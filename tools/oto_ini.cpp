@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "base/file_io.h"
+#include "tools/utf8_paths.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -19,14 +20,6 @@ namespace qern {
 namespace {
 
 namespace fs = std::filesystem;
-
-// With '/' between the folders on every system, as the reports show paths.
-std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.generic_u8string();
-    return std::string(text.begin(), text.end());
-}
-
-fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
 // The line with every byte outside ASCII shown as '?', for a line that
 // could not be decoded.
@@ -135,7 +128,7 @@ bool cp932_to_utf8(const std::string& cp932, std::string& utf8) {
 OtoFile parse_oto_text(const std::string& path, const std::string& bytes) {
     OtoFile oto;
     oto.path = path;
-    oto.folder = utf8_of(path_of(path).parent_path());
+    oto.folder = generic_utf8_of(path_of(path).parent_path());
     std::string text = bytes;
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) {
         oto.encoding = OtoEncoding::UTF8_WITH_BOM;
@@ -186,7 +179,7 @@ OtoFile parse_oto_text(const std::string& path, const std::string& bytes) {
 #ifndef _WIN32
         std::replace(name.begin(), name.end(), '\\', '/');  // a subfolder written the Windows way
 #endif
-        entry.sample_path = utf8_of(path_of(oto.folder) / path_of(name));
+        entry.sample_path = generic_utf8_of(path_of(oto.folder) / path_of(name));
         oto.entries.push_back(std::move(entry));
     }
     return oto;
@@ -216,10 +209,10 @@ std::vector<std::string> find_oto_files(const std::string& folder) {
     for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         std::error_code status_error;
         if (!it->is_regular_file(status_error)) continue;
-        std::string name = utf8_of(it->path().filename());
+        std::string name = generic_utf8_of(it->path().filename());
         std::transform(name.begin(), name.end(), name.begin(),
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        if (name == "oto.ini") found.push_back(utf8_of(it->path()));
+        if (name == "oto.ini") found.push_back(generic_utf8_of(it->path()));
     }
     std::sort(found.begin(), found.end());
     return found;

@@ -13,6 +13,7 @@
 #include "base/error_log.h"
 #include "base/file_io.h"
 #include "tools/joined_threads.h"
+#include "tools/utf8_paths.h"
 #include "wav/wav_reader.h"
 
 namespace qern {
@@ -20,15 +21,6 @@ namespace qern {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-fs::path path_of(const std::string& utf8) {
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
 
 bool has_wav_ending(const std::string& name) {
     if (name.size() < 4) return false;

@@ -17,6 +17,7 @@
 #include "tools/joined_threads.h"
 #include "tools/voicebank_prep.h"
 #include "wav/wav_reader.h"
+#include "tools/utf8_paths.h"
 
 namespace qern {
 
@@ -24,15 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string utf8_of(const fs::path& path) {
-    const std::u8string text = path.generic_u8string();
-    return std::string(text.begin(), text.end());
-}
-
-fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-
 // One key per file whatever way its path was written.
-std::string path_key(const std::string& path) { return utf8_of(path_of(path).lexically_normal()); }
+std::string path_key(const std::string& path) { return generic_utf8_of(path_of(path).lexically_normal()); }
 
 std::string formatted(const char* format, ...) QERN_PRINTF_FORMAT(1, 2);
 std::string formatted(const char* format, ...) {
@@ -503,7 +497,7 @@ bool same_format(const SampleFormat& a, const SampleFormat& b, int what) {
     return a.bits_per_sample == b.bits_per_sample && a.is_float == b.is_float;
 }
 
-std::string folder_of(const ReportSample& s) { return utf8_of(path_of(s.path).parent_path()); }
+std::string folder_of(const ReportSample& s) { return generic_utf8_of(path_of(s.path).parent_path()); }
 
 // Samples whose rate, channel count or bit depth differ from the most
 // common of their folder (a voicebank, or one pitch of it).
@@ -599,7 +593,7 @@ VoicebankReport check_voicebank(const std::string& folder, int thread_count) {
     report.folder = folder;
     const fs::path root = path_of(folder);
     const auto name_of = [&](const std::string& path) {
-        return utf8_of(path_of(path).lexically_normal().lexically_relative(root.lexically_normal()));
+        return generic_utf8_of(path_of(path).lexically_normal().lexically_relative(root.lexically_normal()));
     };
     std::map<std::string, std::size_t> index;
     const auto sample_for = [&](const std::string& path) -> ReportSample& {
