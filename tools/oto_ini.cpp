@@ -202,17 +202,11 @@ bool read_oto_file(const std::string& path, OtoFile& oto) {
 
 std::vector<std::string> find_oto_files(const std::string& folder) {
     std::vector<std::string> found;
-    std::error_code error;
-    const fs::path root = path_of(folder);
-    if (!fs::is_directory(root, error)) return found;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::error_code status_error;
-        if (!it->is_regular_file(status_error)) continue;
-        std::string name = generic_utf8_of(it->path().filename());
+    for (const fs::path& file : regular_files_under(path_of(folder))) {
+        std::string name = generic_utf8_of(file.filename());
         std::transform(name.begin(), name.end(), name.begin(),
                        [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-        if (name == "oto.ini") found.push_back(generic_utf8_of(it->path()));
+        if (name == "oto.ini") found.push_back(generic_utf8_of(file));
     }
     std::sort(found.begin(), found.end());
     return found;

@@ -3,6 +3,8 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace qern {
 
@@ -21,6 +23,22 @@ inline std::string generic_utf8_of(const std::filesystem::path& path) {
 
 inline std::filesystem::path path_of(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Every regular file under `folder` and its subfolders, in the order the
+// walk finds them; folders that cannot be read are passed over. Empty when
+// `folder` is not a folder.
+inline std::vector<std::filesystem::path> regular_files_under(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> found;
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) return found;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        std::error_code status_error;
+        if (it->is_regular_file(status_error)) found.push_back(it->path());
+    }
+    return found;
 }
 
 }  // namespace qern

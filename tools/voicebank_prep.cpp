@@ -32,14 +32,8 @@ bool has_wav_ending(const std::string& name) {
 
 std::vector<std::string> find_wav_files(const std::string& folder) {
     std::vector<std::string> found;
-    std::error_code error;
-    const fs::path root = path_of(folder);
-    if (!fs::is_directory(root, error)) return found;
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        std::error_code status_error;
-        if (!it->is_regular_file(status_error)) continue;
-        std::string path = utf8_of(it->path());
+    for (const fs::path& file : regular_files_under(path_of(folder))) {
+        std::string path = utf8_of(file);
         if (has_wav_ending(path)) found.push_back(std::move(path));
     }
     std::sort(found.begin(), found.end());
