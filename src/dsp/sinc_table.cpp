@@ -1,6 +1,7 @@
 #include "dsp/sinc_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
@@ -57,33 +58,138 @@ void full_block_plain(const double* w, const int* taps, const double* x, double*
 // taps[0], so one load of the samples from taps[0] + q and a permutation by
 // the spreads give every lane its sample. That needs the spreads to fit the
 // loaded registers (the ratio at least about 1/2); other blocks go the plain
-// way. Masked loads read no sample past the block's last tap.
+// way.
+//
+// AVX-512 works on a copy of the span with zeros around it (PADDING on each
+// side), so that its loads need no masks: a lane never takes a sample
+// outside the span, but the loads around it may reach past the span's ends.
 
-__attribute__((target("avx512f"))) bool fits_avx512(const int* taps) { return taps[ROWS - 1] - taps[0] < 16; }
+// Zeros on each side of the copy: the loads of a block reach at most 16
+// samples before the span and 46 past it.
+constexpr int PADDING = 48;
+// The longest span that is copied (a grain spans two periods of at most 511).
+constexpr int PADDED_SPAN = 1024;
+
+// A block's lanes as seen from the samples x[taps[0] + q ...] of tap q.
+struct Avx512Block {
+    const double* w;
+    const double* xs;  // x + taps[0]
+    __m512i lanes;     // spread of each lane
+    __m512d sum;
+};
+
+__attribute__((target("avx512f"))) inline Avx512Block avx512_block(const double* w, const int* taps,
+                                                                      const double* x) {
+    const int t0 = taps[0];
+    return Avx512Block{w, x + t0,
+                       _mm512_set_epi64(taps[7] - t0, taps[6] - t0, taps[5] - t0, taps[4] - t0, taps[3] - t0,
+                                        taps[2] - t0, taps[1] - t0, 0),
+                       _mm512_setzero_pd()};
+}
+
+// Tap q of each lane of a block: xs[q + spread], from one register of
+// samples when every spread is below 8 (WIDE false), else from two.
+template <bool WIDE>
+__attribute__((target("avx512f"))) inline __m512d avx512_samples(const Avx512Block& block, int q) {
+    const __m512d a = _mm512_loadu_pd(block.xs + q);
+    if constexpr (WIDE) {
+        return _mm512_permutex2var_pd(a, block.lanes, _mm512_loadu_pd(block.xs + q + 8));
+    } else {
+        return _mm512_maskz_permutexvar_pd(0xFF, block.lanes, a);
+    }
+}
+
+// G blocks whose taps all lie in the span, their sums side by side.
+template <int G, bool WIDE>
+__attribute__((target("avx512f"))) void full_group_avx512(const double* w, const int* taps, const double* x,
+                                                          double* y) {
+    Avx512Block block[G];
+    for (int g = 0; g < G; ++g) block[g] = avx512_block(w + g * BLOCK_VALUES, taps + g * ROWS, x);
+    if constexpr (WIDE) {
+        for (int q = 0; q < SINC_TAPS; ++q) {
+            for (int g = 0; g < G; ++g) {
+                const __m512d v = avx512_samples<true>(block[g], q);
+                block[g].sum = _mm512_add_pd(block[g].sum, _mm512_mul_pd(_mm512_load_pd(block[g].w + q * ROWS), v));
+            }
+        }
+    } else {
+        // Spreads below 8: the samples of eight taps in a row come from the
+        // same two registers, the lanes moved on by one per tap.
+        for (int q0 = 0; q0 < SINC_TAPS; q0 += 8) {
+            __m512d a[G];
+            __m512d b[G];
+            for (int g = 0; g < G; ++g) {
+                a[g] = _mm512_loadu_pd(block[g].xs + q0);
+                b[g] = _mm512_loadu_pd(block[g].xs + q0 + 8);
+            }
+            const int taps_here = std::min(8, SINC_TAPS - q0);
+            for (int k = 0; k < taps_here; ++k) {
+                const __m512i step = _mm512_set1_epi64(k);
+                for (int g = 0; g < G; ++g) {
+                    const __m512d v = _mm512_permutex2var_pd(a[g], _mm512_add_epi64(block[g].lanes, step), b[g]);
+                    block[g].sum = _mm512_add_pd(
+                        block[g].sum, _mm512_mul_pd(_mm512_load_pd(block[g].w + (q0 + k) * ROWS), v));
+                }
+            }
+        }
+    }
+    for (int g = 0; g < G; ++g) _mm512_storeu_pd(y + g * ROWS, block[g].sum);
+}
+
+// The widest spread of a block.
+inline int spread_of(const int* taps) { return taps[ROWS - 1] - taps[0]; }
 
 __attribute__((target("avx512f"))) void full_blocks_avx512(const double* w, const int* taps, int blocks,
                                                            const double* x, double* y) {
-    for (int k = 0; k < blocks; ++k, w += BLOCK_VALUES, taps += ROWS, y += ROWS) {
-        if (!fits_avx512(taps)) {
-            full_block_plain(w, taps, x, y);
-            continue;
+    constexpr int G = 4;
+    auto widest = [&](int k, int count) {
+        int spread = 0;
+        for (int g = 0; g < count; ++g) spread = std::max(spread, spread_of(taps + (k + g) * ROWS));
+        return spread;
+    };
+    for (int k = 0; k < blocks;) {
+        const int count = std::min(G, blocks - k);
+        const int spread = widest(k, count);
+        const double* wk = w + k * BLOCK_VALUES;
+        const int* tk = taps + k * ROWS;
+        double* yk = y + k * ROWS;
+        if (count == G && spread < 8) {
+            full_group_avx512<G, false>(wk, tk, x, yk);
+        } else if (count == G && spread < 16) {
+            full_group_avx512<G, true>(wk, tk, x, yk);
+        } else {
+            // Fewer than a group: one block at a time.
+            for (int g = 0; g < count; ++g) {
+                const int one = spread_of(tk + g * ROWS);
+                if (one < 8) {
+                    full_group_avx512<1, false>(wk + g * BLOCK_VALUES, tk + g * ROWS, x, yk + g * ROWS);
+                } else if (one < 16) {
+                    full_group_avx512<1, true>(wk + g * BLOCK_VALUES, tk + g * ROWS, x, yk + g * ROWS);
+                } else {
+                    full_block_plain(wk + g * BLOCK_VALUES, tk + g * ROWS, x, yk + g * ROWS);
+                }
+            }
         }
-        const int reach = taps[ROWS - 1] - taps[0] + 1;  // samples each tap reads
-        const __m512i lanes = _mm512_set_epi64(taps[7] - taps[0], taps[6] - taps[0], taps[5] - taps[0],
-                                               taps[4] - taps[0], taps[3] - taps[0], taps[2] - taps[0],
-                                               taps[1] - taps[0], 0);
-        const __mmask8 low = static_cast<__mmask8>(reach >= 8 ? 0xFF : (1u << reach) - 1u);
-        const __mmask8 high = static_cast<__mmask8>(reach <= 8 ? 0 : (1u << (reach - 8)) - 1u);
-        const double* xs = x + taps[0];
-        __m512d sum = _mm512_setzero_pd();
-        for (int q = 0; q < SINC_TAPS; ++q) {
-            const __m512d a = _mm512_maskz_loadu_pd(low, xs + q);
-            const __m512d b = _mm512_maskz_loadu_pd(high, xs + q + 8);
-            const __m512d v = _mm512_permutex2var_pd(a, lanes, b);
-            sum = _mm512_add_pd(sum, _mm512_mul_pd(_mm512_loadu_pd(w + q * ROWS), v));
-        }
-        _mm512_storeu_pd(y, sum);
+        k += count;
     }
+}
+
+// One block some of whose taps lie outside [lo, hi): a lane adds only the
+// taps inside, as the plain sum does. Spreads below 16.
+__attribute__((target("avx512f"))) void clipped_block_avx512(const double* w, const int* taps, const double* x,
+                                                             int lo, int hi, double* y) {
+    Avx512Block block = avx512_block(w, taps, x);
+    // Lane b adds tap q when lo <= taps[b] + q < hi.
+    const __m512i t = _mm512_add_epi64(_mm512_set1_epi64(taps[0]), block.lanes);
+    const __m512i first_q = _mm512_sub_epi64(_mm512_set1_epi64(lo), t);
+    const __m512i end_q = _mm512_sub_epi64(_mm512_set1_epi64(hi), t);
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        const __m512i qv = _mm512_set1_epi64(q);
+        const __mmask8 adds = _mm512_cmpge_epi64_mask(qv, first_q) & _mm512_cmplt_epi64_mask(qv, end_q);
+        const __m512d v = avx512_samples<true>(block, q);
+        block.sum = _mm512_mask_add_pd(block.sum, adds, block.sum, _mm512_mul_pd(_mm512_loadu_pd(w + q * ROWS), v));
+    }
+    _mm512_storeu_pd(y, block.sum);
 }
 
 // Four outputs at a time; their spreads must stay below 4.
@@ -125,6 +231,19 @@ void full_blocks(VectorUnit unit, const double* w, const int* taps, int blocks, 
     for (int k = 0; k < blocks; ++k, w += BLOCK_VALUES, taps += ROWS, y += ROWS) full_block_plain(w, taps, x, y);
 }
 
+// A block with taps outside [lo, hi) on the vector unit; false when it has
+// to go the plain way.
+bool clipped_block(VectorUnit unit, const double* w, const int* taps, const double* x, int lo, int hi, double* y) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512 && spread_of(taps) < 16) {
+        clipped_block_avx512(w, taps, x, lo, hi, y);
+        return true;
+    }
+#endif
+    (void)unit, (void)w, (void)taps, (void)x, (void)lo, (void)hi, (void)y;
+    return false;
+}
+
 }  // namespace
 
 SincTable make_sinc_table(double ratio, int capacity) {
@@ -133,7 +252,7 @@ SincTable make_sinc_table(double ratio, int capacity) {
     capacity = (capacity + ROWS - 1) / ROWS * ROWS;
     const auto rows = static_cast<std::size_t>(2) * static_cast<std::size_t>(capacity);
     // Not value-initialised: a row is written before it is read.
-    table.weights.reset(new (std::nothrow) double[rows * SINC_TAPS]);
+    table.weights.reset(new (std::align_val_t{CacheLineDelete::ALIGNMENT}, std::nothrow) double[rows * SINC_TAPS]);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
     table.ratio = ratio;
@@ -172,6 +291,19 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
     assert(src.origin != nullptr && first >= src.begin && last <= src.end);
     double* y = dst.origin;
     const double* x = src.origin + centre;  // x[j] = src[centre + j]
+#if QERN_HAVE_WIDE_VECTORS
+    std::array<double, PADDED_SPAN + 2 * PADDING> padded;
+    if (unit == VectorUnit::avx512) {
+        if (hi - lo <= PADDED_SPAN) {
+            std::fill(padded.begin(), padded.begin() + PADDING, 0.0);
+            const auto copied = std::copy(x + lo, x + hi, padded.begin() + PADDING);
+            std::fill(copied, copied + PADDING, 0.0);
+            x = padded.data() + PADDING - lo;
+        } else {
+            unit = VectorUnit::avx2;
+        }
+    }
+#endif
     const int* taps = table.first_tap.get() + table.capacity;  // taps[i]: row i's first tap
     auto weights_of = [&](int i) {
         const auto n = static_cast<std::size_t>(i + table.capacity);
@@ -187,15 +319,26 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
         for (int j = j_first; j <= j_last; ++j) sum += w[(j - j0) * ROWS] * x[j];
         y[i] = sum;
     };
-    // The first taps only grow with i: the outputs whose taps all lie in the
-    // span form one run. Its whole blocks go to the vector unit.
+    // Whole blocks of the table go to the vector unit: runs of blocks whose
+    // taps all lie in the span at once, the others (at the span's ends) one
+    // by one.
     int i = out_first;
-    while (i < out_last && (taps[i] < lo || (i + table.capacity) % ROWS != 0)) clipped(i++);
-    int full_end = i;
-    while (full_end < out_last && taps[full_end] + SINC_TAPS - 1 < hi) ++full_end;
-    const int blocks = (full_end - i) / ROWS;
-    full_blocks(unit, weights_of(i), taps + i, blocks, x, y + i);
-    for (i += blocks * ROWS; i < out_last; ++i) clipped(i);
+    while (i < out_last && (i + table.capacity) % ROWS != 0) clipped(i++);
+    auto inside = [&](int block) { return taps[block] >= lo && taps[block + ROWS - 1] + SINC_TAPS - 1 < hi; };
+    while (i + ROWS <= out_last) {
+        int run_end = i;
+        while (run_end + ROWS <= out_last && inside(run_end)) run_end += ROWS;
+        if (run_end > i) {
+            full_blocks(unit, weights_of(i), taps + i, (run_end - i) / ROWS, x, y + i);
+            i = run_end;
+            continue;
+        }
+        if (!clipped_block(unit, weights_of(i), taps + i, x, lo, hi, y + i)) {
+            for (int b = 0; b < ROWS; ++b) clipped(i + b);
+        }
+        i += ROWS;
+    }
+    while (i < out_last) clipped(i++);
     return 0;
 }
 

@@ -8,7 +8,9 @@
 // bit, on every vector unit.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <new>
 
 #include "base/sample_buffer.h"
 #include "dsp/vector_unit.h"
@@ -16,6 +18,12 @@
 namespace qern {
 
 inline constexpr int SINC_TAPS = 31;
+
+// Frees the table's weights, which are aligned to cache lines.
+struct CacheLineDelete {
+    static constexpr std::size_t ALIGNMENT = 64;
+    void operator()(double* p) const { ::operator delete[](p, std::align_val_t{ALIGNMENT}); }
+};
 
 // Weights of the output indices [-rows_ready, rows_ready) at one ratio; room
 // for [-capacity, capacity). Rows are filled on demand (prepare_sinc_rows).
@@ -29,7 +37,7 @@ struct SincTable {
     int rows_ready = 0;
     // Row n = i + capacity, tap q at weights[((n / 8) * 31 + q) * 8 + n % 8]:
     // the weight of source index first_tap + q.
-    std::unique_ptr<double[]> weights;
+    std::unique_ptr<double[], CacheLineDelete> weights;
     // trunc(i / ratio) - 15 for row n = i + capacity.
     std::unique_ptr<int[]> first_tap;
 };

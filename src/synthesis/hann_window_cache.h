@@ -4,20 +4,22 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace qern {
 
 // Weights already computed, by window length. Owned by one synthesis call;
 // its memory is bounded (HANN_CACHE_MAX_VALUES): when full it starts
-// afresh.
+// afresh. Each window has its own array, written once: the cache never
+// copies, and touches no memory beyond the windows themselves.
 struct HannWindowCache {
     struct Entry {
         int length = 0;
-        std::size_t offset = 0;
+        std::unique_ptr<double[]> weights;
     };
     std::vector<Entry> entries;
-    std::vector<double> weights;
+    std::size_t values = 0;  // weights held, over all entries
 };
 
 // Doubles the cache keeps at most (2 MiB).
