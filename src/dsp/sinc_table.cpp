@@ -109,7 +109,7 @@ __attribute__((target("avx512f"))) void full_group_avx512(const double* w, const
         for (int q = 0; q < SINC_TAPS; ++q) {
             for (int g = 0; g < G; ++g) {
                 const __m512d v = avx512_samples<true>(block[g], q);
-                block[g].sum = _mm512_add_pd(block[g].sum, _mm512_mul_pd(_mm512_load_pd(block[g].w + q * ROWS), v));
+                block[g].sum = _mm512_add_pd(block[g].sum, _mm512_mul_pd(_mm512_loadu_pd(block[g].w + q * ROWS), v));
             }
         }
     } else {
@@ -128,7 +128,7 @@ __attribute__((target("avx512f"))) void full_group_avx512(const double* w, const
                 for (int g = 0; g < G; ++g) {
                     const __m512d v = _mm512_permutex2var_pd(a[g], _mm512_add_epi64(block[g].lanes, step), b[g]);
                     block[g].sum = _mm512_add_pd(
-                        block[g].sum, _mm512_mul_pd(_mm512_load_pd(block[g].w + (q0 + k) * ROWS), v));
+                        block[g].sum, _mm512_mul_pd(_mm512_loadu_pd(block[g].w + (q0 + k) * ROWS), v));
                 }
             }
         }
@@ -251,8 +251,7 @@ SincTable make_sinc_table(double ratio, int capacity) {
     if (capacity <= 0) return table;
     capacity = (capacity + ROWS - 1) / ROWS * ROWS;
     const auto rows = static_cast<std::size_t>(2) * static_cast<std::size_t>(capacity);
-    // Not value-initialised: a row is written before it is read.
-    table.weights.reset(new (std::align_val_t{CacheLineDelete::ALIGNMENT}, std::nothrow) double[rows * SINC_TAPS]);
+    table.weights = allocate_bulk_zeroed(rows * SINC_TAPS);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
     table.ratio = ratio;

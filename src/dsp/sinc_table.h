@@ -8,22 +8,15 @@
 // bit, on every vector unit.
 #pragma once
 
-#include <cstddef>
 #include <memory>
-#include <new>
 
+#include "base/bulk_memory.h"
 #include "base/sample_buffer.h"
 #include "dsp/vector_unit.h"
 
 namespace qern {
 
 inline constexpr int SINC_TAPS = 31;
-
-// Frees the table's weights, which are aligned to cache lines.
-struct CacheLineDelete {
-    static constexpr std::size_t ALIGNMENT = 64;
-    void operator()(double* p) const { ::operator delete[](p, std::align_val_t{ALIGNMENT}); }
-};
 
 // Weights of the output indices [-rows_ready, rows_ready) at one ratio; room
 // for [-capacity, capacity). Rows are filled on demand (prepare_sinc_rows).
@@ -37,15 +30,15 @@ struct SincTable {
     int rows_ready = 0;
     // Row n = i + capacity, tap q at weights[((n / 8) * 31 + q) * 8 + n % 8]:
     // the weight of source index first_tap + q.
-    std::unique_ptr<double[], CacheLineDelete> weights;
+    BulkDoubles weights;
     // trunc(i / ratio) - 15 for row n = i + capacity.
     std::unique_ptr<int[]> first_tap;
 };
 
 // A table for `ratio` (> 0) with room for output indices [-capacity,
-// capacity) at least, no row filled yet. The memory is taken but not
-// touched: rows that are never prepared cost no pages. An empty table
-// (capacity 0) when it cannot be had.
+// capacity) at least, no row filled yet. Its memory is taken at once (see
+// base/bulk_memory.h): give the capacity the grains will need. An empty
+// table (capacity 0) when it cannot be had.
 SincTable make_sinc_table(double ratio, int capacity);
 
 // Fills the rows [-half, half) that are not filled yet. Returns false (and

@@ -34,8 +34,12 @@ bool grain_fits(int P, double f) {
 
 // The scratch's sinc table with the rows of a grain of half length H, made
 // for f on first use; nullptr when its memory cannot be had.
-const SincTable* sinc_rows(SincTable& table, double f, int H) {
-    if (table.capacity == 0 || table.ratio != f) table = make_sinc_table(f, GRAIN_MAX_HALF);
+const SincTable* sinc_rows(SincTable& table, double f, int H, int longest_half) {
+    if (table.capacity == 0 || table.ratio != f) {
+        table = make_sinc_table(f, std::max(H, longest_half));
+    } else if (H > table.capacity) {
+        table = make_sinc_table(f, GRAIN_MAX_HALF);
+    }
     return prepare_sinc_rows(table, H) ? &table : nullptr;
 }
 
@@ -79,13 +83,22 @@ int extract_grain(SampleSpan input, SectionScratch& scratch, int mark, int P, do
         apply_cached_hann_window(scratch.windows, centre.shifted(-P), 2 * P);
         return 0;
     }
-    if (const SincTable* table = sinc_rows(scratch.sinc, f, H)) {
+    if (const SincTable* table = sinc_rows(scratch.sinc, f, H, scratch.longest_half)) {
         sinc_resample(*table, -P, P, centre, 0, source);
     } else {
         sinc_resample(-P, P, centre, f, 0, source);
     }
     apply_cached_hann_window(scratch.windows, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
     return 0;
+}
+
+int longest_grain_half(const std::vector<PitchMarkEntry>& marks, double f) {
+    int longest = 0;
+    for (const PitchMarkEntry& entry : marks) {
+        if (entry.period <= GRAIN_MAX_PERIOD) longest = std::max(longest, entry.period);
+    }
+    if (longest == 0 || !grain_fits(longest, f)) return GRAIN_MAX_HALF;
+    return static_cast<int>(static_cast<double>(longest) * f);
 }
 
 double output_period(double tau, int P, const NoteSettings& note, double mean_period) {

@@ -46,7 +46,15 @@ struct SectionScratch {
     GrainBuffer grain;
     HannWindowCache windows;
     SincTable sinc;
+    // The longest half length H of a resampled grain the note will cut: the
+    // room the sinc table is made with (a longer grain makes it anew).
+    int longest_half = GRAIN_MAX_HALF;
 };
+
+// trunc(P f) for the longest period P among `marks` that a grain can be cut
+// at (GRAIN_MAX_HALF when there is none): what SectionScratch::longest_half
+// wants.
+int longest_grain_half(const std::vector<PitchMarkEntry>& marks, double f);
 
 // Lays the range [S, S + Ls) of the `input` samples into `output` (index 0 =
 // output time 0, margins included in the view) as a section of Lo output

@@ -39,6 +39,7 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     const int L = note_samples.count();
     const SampleSpan out = note_samples.span();
     SectionScratch scratch;
+    scratch.longest_half = longest_grain_half(analysis.marks, std::pow(10.0, note.flag_g / 200.0));
 
     // Fixed part (the consonant): re-timed by the velocity factor only.
     const double p1 = synthesize_section(input.samples, analysis, note, note.left_blank, note.consonant_length,
