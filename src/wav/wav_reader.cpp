@@ -365,7 +365,7 @@ int open_wav_file(const std::string& path, DecodedInput& input) {
         return -1;
     }
     source->data_start = file_position(file.get());
-    input.samples = SampleBuffer::allocate(sample_count);
+    input.samples = SampleBuffer::allocate_in_bulk(sample_count);
     if (source->data_start < 0 || input.samples.empty()) {
         log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
         note_failure_reason("out of memory for %d samples", sample_count);
