@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     decode_samples(input, note.left_blank, region_end);
     const long long length = static_cast<long long>(arguments.note.required_length) + OUTPUT_TAIL;
     if (length > INT_MAX - 2 * SAMPLE_MARGIN) return 1;
-    SampleBuffer output = SampleBuffer::allocate(static_cast<int>(length));
+    SampleBuffer output = SampleBuffer::allocate_in_bulk(static_cast<int>(length));  // as qern's note
     if (output.empty()) return 1;
     const int first = std::clamp(note.left_blank, 0, input.samples.count());
     const int copied = std::clamp(region_end - first, 0, output.count());
