@@ -8,12 +8,14 @@
 
 namespace qern {
 
+#if defined(__linux__) && defined(MAP_POPULATE)
 namespace {
 
 // Below this, the heap's own pages serve better.
 constexpr std::size_t BULK_THRESHOLD_BYTES = 64 * 1024;
 
 }  // namespace
+#endif
 
 void BulkDelete::operator()(double* p) const {
     if (p == nullptr) return;
@@ -28,8 +30,8 @@ void BulkDelete::operator()(double* p) const {
 
 BulkDoubles allocate_bulk_zeroed(std::size_t count) {
     if (count > static_cast<std::size_t>(-1) / sizeof(double)) return BulkDoubles{};
-    const std::size_t bytes = count * sizeof(double);
 #if defined(__linux__) && defined(MAP_POPULATE)
+    const std::size_t bytes = count * sizeof(double);
     if (bytes >= BULK_THRESHOLD_BYTES) {
         // Anonymous pages are zero.
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
