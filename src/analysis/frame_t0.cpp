@@ -1,5 +1,6 @@
 #include "analysis/frame_t0.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "analysis/t0_correction.h"
@@ -20,6 +21,22 @@ constexpr double LATE_PEAK_FACTOR = 1.05;
 // The first best must exceed this share of r(0); candidates 0.2 of it.
 constexpr double BEST_SHARE = 0.7;
 constexpr double CANDIDATE_SHARE = 0.2;
+
+// Whether find_extreme(0, ...) over the frame would pick a value strictly
+// inside (-SILENCE_LEVEL, SILENCE_LEVEL): it picks the largest magnitude, so
+// the frame is silent when no magnitude reaches the level. (A NaN is picked
+// only as the first value, and is not silent; anywhere else it is passed
+// over.) Stops at the first loud block, as a voiced frame soon has one.
+bool is_silent_frame(const double* x) {
+    constexpr int BLOCK = 16;
+    if (std::isnan(x[0])) return false;
+    for (int j = 0; j < AUTOCORRELATION_FRAME; j += BLOCK) {
+        bool loud = false;
+        for (int k = 0; k < BLOCK; ++k) loud |= std::fabs(x[j + k]) >= SILENCE_LEVEL;
+        if (loud) return false;
+    }
+    return true;
+}
 
 struct Place {
     int lag = 0;
@@ -103,9 +120,7 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
         const int window_start = i * FRAME_HOP - AUTOCORRELATION_FRAME / 2;
         copy_samples(frame_view, AUTOCORRELATION_FRAME, copy, window_start);
 
-        const int loudest = find_extreme(0, 0, frame_view, AUTOCORRELATION_FRAME);
-        const double peak = frame[static_cast<std::size_t>(loudest)];
-        if (peak > -SILENCE_LEVEL && peak < SILENCE_LEVEL) {
+        if (is_silent_frame(frame.data())) {
             frame_periods[i] = UNVOICED_T0;
             candidates.frames[static_cast<std::size_t>(i)].fill(0);
             continue;

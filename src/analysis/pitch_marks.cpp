@@ -33,10 +33,10 @@ int frame_period(std::span<const std::int32_t> frame_periods, int frame) {
 bool is_rising_zero(SampleSpan wave, int i) { return wave[i - 1] < 0.0 && wave[i] >= 0.0; }
 
 // c[U] = sum over k = 1 .. 4T-1, in increasing k, of h[k] * x[U - k] for
-// U = 0 .. 511 (x points at the sample that pairs with U = 0, k = 0).
+// U = first .. 511 (x points at the sample that pairs with U = 0, k = 0).
 // The sums run across U on the vector unit; each keeps its order of addition.
-void filter_frame(const double* h, int kernel_end, const double* x, double* c) {
-    tapped_sums(best_vector_unit(), h, kernel_end, x, c, 2 * WAVE_HALF_SPAN);
+void filter_frame(const double* h, int kernel_end, const double* x, double* c, int first) {
+    tapped_sums(best_vector_unit(), h, kernel_end, x + first, c + first, 2 * WAVE_HALF_SPAN - first);
 }
 
 }  // namespace
@@ -133,8 +133,16 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         const int last_read = centre + WAVE_HALF_SPAN - 1 + 2 * t0 - 1;
         (void)samples[first_read];  // bounds asserted in debug builds
         (void)samples[last_read];
-        filter_frame(kernel, kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0],
-                     filtered.data());
+        // A frame with the period of the frame before shares half its
+        // outputs with it: c(U) of this frame is c(U + 256) of that one, the
+        // same sum over the same samples. Only the second half is new.
+        int first_new = 0;
+        if (i > 0 && frame_periods[i - 1] == t0) {
+            std::copy(filtered.begin() + FRAME_HOP, filtered.end(), filtered.begin());
+            first_new = FRAME_HOP;
+        }
+        filter_frame(kernel, kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0], filtered.data(),
+                     first_new);
 
         const bool voiced_before = i > 0 && frame_periods[i - 1] != UNVOICED_T0;
         for (int n = 1; n < FRAME_HOP; ++n) {
