@@ -22,8 +22,6 @@ namespace {
 constexpr int PERIOD_SEARCH_HALF = 5;
 // Frame outputs of the fundamental wave cover the 512 samples around a centre.
 constexpr int WAVE_HALF_SPAN = FRAME_HOP;
-constexpr int MAX_KERNEL_LENGTH = 2048;
-constexpr int KERNEL_CACHE_SLOTS = 16;
 
 int frame_period(std::span<const std::int32_t> frame_periods, int frame) {
     if (frame < 0 || frame >= static_cast<int>(frame_periods.size())) return UNVOICED_T0;
@@ -88,17 +86,41 @@ int period_at(const MarkSources& sources, int position) {
 
 int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_count,
                              std::span<const std::int32_t> frame_periods) {
-    // The kernels of the last few periods: the track wanders among a few
-    // neighbouring periods, and a kernel costs two cosines per tap.
+    // One kernel for every period of the track, made before the frames:
+    // the track keeps coming back to a few neighbouring periods, and a
+    // kernel costs two cosines per tap. Kernel T holds taps 0 .. 4T-1 from
+    // kernels[kernel_start[T]] (tap 0 unused).
+    std::array<std::size_t, MAX_VOICED_PERIOD + 1> kernel_start{};
+    std::array<bool, MAX_VOICED_PERIOD + 1> has_kernel{};
+    std::size_t kernel_values = 0;
+    for (const std::int32_t t0 : frame_periods) {
+        if (t0 == UNVOICED_T0) continue;
+        // Estimated periods are 50..511; anything else would not fit the kernel.
+        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_VOICED_PERIOD) return -1;
+        if (has_kernel[static_cast<std::size_t>(t0)]) continue;
+        has_kernel[static_cast<std::size_t>(t0)] = true;
+        kernel_start[static_cast<std::size_t>(t0)] = kernel_values;
+        kernel_values += static_cast<std::size_t>(4 * t0);
+    }
     std::vector<double> kernels;
-    std::array<int, KERNEL_CACHE_SLOTS> kernel_t0{};  // 0: slot empty
-    int next_slot = 0;
     std::vector<double> filtered;
     try {
-        kernels.assign(static_cast<std::size_t>(KERNEL_CACHE_SLOTS) * MAX_KERNEL_LENGTH, 0.0);
+        kernels.resize(kernel_values);
         filtered.assign(2 * WAVE_HALF_SPAN, 0.0);
     } catch (const std::bad_alloc&) {
         return -1;
+    }
+    for (int t0 = MIN_VOICED_PERIOD; t0 <= MAX_VOICED_PERIOD; ++t0) {
+        if (!has_kernel[static_cast<std::size_t>(t0)]) continue;
+        double* h = kernels.data() + kernel_start[static_cast<std::size_t>(t0)];
+        // A cosine of period T under a Hann window four periods long.
+        const int kernel_end = 4 * t0;
+        const double step = TWO_PI / kernel_end;
+        h[0] = 0.0;
+        for (int k = 1; k < kernel_end; ++k) {
+            const double angle = (k * TWO_PI) / t0;
+            h[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
+        }
     }
 
     for (int n = -1024; n < sample_count + 1024; ++n) wave[n] = 0.0;
@@ -107,25 +129,8 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
     for (int i = 0; i < frames; ++i) {
         const int t0 = frame_periods[i];
         if (t0 == UNVOICED_T0) continue;
-        // Estimated periods are 50..511; anything else would not fit the kernel.
-        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_VOICED_PERIOD) return -1;
         const int kernel_end = 4 * t0;  // taps 1 .. 4T-1
-
-        int slot = 0;
-        while (slot < KERNEL_CACHE_SLOTS && kernel_t0[static_cast<std::size_t>(slot)] != t0) ++slot;
-        if (slot == KERNEL_CACHE_SLOTS) {
-            slot = next_slot;
-            next_slot = (next_slot + 1) % KERNEL_CACHE_SLOTS;
-            kernel_t0[static_cast<std::size_t>(slot)] = t0;
-            double* h = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
-            // A cosine of period T under a Hann window four periods long.
-            const double step = TWO_PI / kernel_end;
-            for (int k = 1; k < kernel_end; ++k) {
-                const double angle = (k * TWO_PI) / t0;
-                h[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
-            }
-        }
-        const double* kernel = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
+        const double* kernel = kernels.data() + kernel_start[static_cast<std::size_t>(t0)];
 
         // filtered[U] = c(U - 256): the frame's output around its centre.
         const int centre = i * FRAME_HOP;

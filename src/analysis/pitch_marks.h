@@ -61,7 +61,8 @@ int period_at(const MarkSources& sources, int position);
 // N + 1024 values after sample 0 and 1024 before it) with the pitch
 // fundamental wave of the samples: each voiced frame filtered by a cosine of
 // its period under a 4-period Hann window, cross-faded between frames.
-// Reads samples[-1277 .. N+1531]. Returns 0, or -1 when the scratch cannot be
+// Reads samples[-1277 .. N+1531]. Returns 0, or -1 (before touching `wave`)
+// when a voiced period lies outside 50..511 or the scratch cannot be
 // allocated.
 int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_count,
                              std::span<const std::int32_t> frame_periods);

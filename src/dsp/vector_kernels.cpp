@@ -25,7 +25,7 @@ inline constexpr int LANES = static_cast<int>(sizeof(V) / sizeof(double));
 constexpr int FRAME = AUTOCORRELATION_FRAME;
 // Zeros after the frame's copy: a group of lags reads up to 2 G - 2 values
 // past the shortest lag's overlap.
-constexpr int FRAME_PADDING = 128;
+constexpr int FRAME_PADDING = LAG_FRAME_PADDING;
 
 // Lags k .. k + A W - 1 of lagged_products over the padded copy xp, stored
 // where they are not above `last`. Every lane runs j over the overlap of
@@ -149,6 +149,9 @@ constexpr int SYMMETRIC_VECTORS = 4;
 void lagged_products_baseline(const double* x, int first, int last, double* r) {
     lagged_products_body<Vec2, LAG_VECTORS>(x, first, last, r);
 }
+void lagged_products_padded_baseline(const double* xp, int first, int last, double* r) {
+    lag_groups<Vec2, LAG_VECTORS>(xp, first, last, r);
+}
 void tapped_sums_baseline(const double* h, int kernel_end, const double* x, double* y, int count) {
     tapped_sums_body<Vec2, TAP_VECTORS>(h, kernel_end, x, y, count);
 }
@@ -159,6 +162,10 @@ void symmetric_taps_baseline(const double* h, const double* x, double* y, int co
 #if QERN_HAVE_WIDE_VECTORS
 __attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r) {
     lagged_products_body<Vec4, WIDE_LAG_VECTORS>(x, first, last, r);
+}
+__attribute__((target("avx2"))) void lagged_products_padded_avx2(const double* xp, int first, int last,
+                                                                 double* r) {
+    lag_groups<Vec4, WIDE_LAG_VECTORS>(xp, first, last, r);
 }
 __attribute__((target("avx2"))) void tapped_sums_avx2(const double* h, int kernel_end, const double* x,
                                                       double* y, int count) {
@@ -171,6 +178,10 @@ __attribute__((target("avx2"))) void symmetric_taps_avx2(const double* h, const 
 __attribute__((target("avx512f"))) void lagged_products_avx512(const double* x, int first, int last,
                                                                double* r) {
     lagged_products_body<Vec8, WIDE_LAG_VECTORS>(x, first, last, r);
+}
+__attribute__((target("avx512f"))) void lagged_products_padded_avx512(const double* xp, int first, int last,
+                                                                      double* r) {
+    lag_groups<Vec8, WIDE_LAG_VECTORS>(xp, first, last, r);
 }
 __attribute__((target("avx512f"))) void tapped_sums_avx512(const double* h, int kernel_end, const double* x,
                                                            double* y, int count) {
@@ -191,6 +202,15 @@ void lagged_products(VectorUnit unit, const double* x, int first, int last, doub
 #endif
     (void)unit;
     lagged_products_baseline(x, first, last, r);
+}
+
+void lagged_products_padded(VectorUnit unit, const double* xp, int first, int last, double* r) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return lagged_products_padded_avx512(xp, first, last, r);
+    if (unit == VectorUnit::avx2) return lagged_products_padded_avx2(xp, first, last, r);
+#endif
+    (void)unit;
+    lagged_products_padded_baseline(xp, first, last, r);
 }
 
 void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double* x, double* y, int count) {
