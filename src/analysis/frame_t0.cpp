@@ -1,5 +1,6 @@
 #include "analysis/frame_t0.h"
 
+#include <cassert>
 #include <cmath>
 #include <cstdlib>
 
@@ -97,18 +98,24 @@ int pick_t0_peak(std::span<double> r, std::span<std::int32_t, T0_CANDIDATE_COUNT
 }
 
 int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
-                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates) {
+                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates,
+                          SampleSpan work) {
     if (sample_count < 0 || sample_rate <= 0) return 0;
     const int frames = frame_count_for(sample_count);
     if (static_cast<int>(frame_periods.size()) < frames) return 0;
 
     // The low-passed copy, with zero margins: frame windows reach 512 samples
     // before sample 0 and at most 767 past the last sample.
-    SampleBuffer lowpassed = SampleBuffer::allocate(sample_count);
-    if (lowpassed.empty()) return 0;
+    SampleBuffer lowpassed;
+    if (work.empty()) {
+        lowpassed = SampleBuffer::allocate(sample_count);
+        if (lowpassed.empty()) return 0;
+        work = lowpassed.span();
+    }
+    assert(work.begin <= -SAMPLE_MARGIN && work.end >= sample_count + SAMPLE_MARGIN);
     candidates.frames.assign(static_cast<std::size_t>(frames), {});
 
-    const SampleSpan copy = lowpassed.span();
+    const SampleSpan copy = work;
     if (fir_lowpass(samples, sample_count, copy, T0_LOWPASS_HZ / sample_rate) != 0) return 0;
 
     // The frame with the zeros the lag sums read past it, which stay zero.
@@ -144,10 +151,10 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
 int estimate_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
                       std::span<std::int32_t> frame_periods, T0CandidateTable* candidates,
-                      std::vector<std::int32_t>* raw_frame_periods) {
+                      std::vector<std::int32_t>* raw_frame_periods, SampleSpan work) {
     T0CandidateTable own_candidates;
     T0CandidateTable& table = candidates ? *candidates : own_candidates;
-    const int frames = estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, table);
+    const int frames = estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, table, work);
     if (frames == 0) return 0;
     const std::span<std::int32_t> track = frame_periods.first(static_cast<std::size_t>(frames));
     if (raw_frame_periods) raw_frame_periods->assign(track.begin(), track.end());

@@ -254,7 +254,7 @@ int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
 }
 
 int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> frame_periods,
-                      const PitchMarkArrays& marks) {
+                      const PitchMarkArrays& marks, SampleSpan work) {
     const int count = input.samples.count();
     const int frames = static_cast<int>(frame_periods.size());
     const int capacity = static_cast<int>(std::min(marks.positions.size(), marks.periods.size()));
@@ -265,10 +265,15 @@ int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> f
     // The marks are placed on a high-passed copy: the input stays as read,
     // so a note sounds the same whether its cache was made in this run or an
     // earlier one.
-    SampleBuffer filtered_buffer = SampleBuffer::allocate(count);
-    if (filtered_buffer.empty()) return 0;
-    const SampleSpan samples = filtered_buffer.span();
+    SampleBuffer filtered_buffer;
+    if (work.empty()) {
+        filtered_buffer = SampleBuffer::allocate(count);
+        if (filtered_buffer.empty()) return 0;
+        work = filtered_buffer.span();
+    }
     const SampleSpan source = read_only_span(input.samples);
+    assert(work.begin == source.begin && work.end == source.end);
+    const SampleSpan samples = work;
     std::copy(source.origin + source.begin, source.origin + source.end, samples.origin + samples.begin);
     fft_filter_signal(samples, count, input.sample_rate);
 
