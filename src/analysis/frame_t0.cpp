@@ -118,8 +118,7 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
     const SampleSpan copy = work;
     if (fir_lowpass(samples, sample_count, copy, T0_LOWPASS_HZ / sample_rate) != 0) return 0;
 
-    // The frame with the zeros the lag sums read past it, which stay zero.
-    std::array<double, AUTOCORRELATION_FRAME + LAG_FRAME_PADDING> frame{};
+    std::array<double, AUTOCORRELATION_FRAME> frame{};
     std::array<double, AUTOCORRELATION_FRAME> correlation{};
     const SampleSpan frame_view{frame.data(), 0, AUTOCORRELATION_FRAME};
     const VectorUnit unit = best_vector_unit();
@@ -136,8 +135,8 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
         // pick_t0_peak reads r(0) and r(49..512) only: the lags between are
         // not computed (they stay 0).
-        lagged_products_padded(unit, frame.data(), 0, 0, correlation.data());
-        lagged_products_padded(unit, frame.data(), MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
+        lagged_products(unit, frame.data(), 0, 0, correlation.data());
+        lagged_products(unit, frame.data(), MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
         const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
                                     candidates.frames[static_cast<std::size_t>(i)]);
         if (t0 == 0) {

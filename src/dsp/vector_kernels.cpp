@@ -23,25 +23,37 @@ template <class V>
 inline constexpr int LANES = static_cast<int>(sizeof(V) / sizeof(double));
 
 constexpr int FRAME = AUTOCORRELATION_FRAME;
-// Zeros after the frame's copy: a group of lags reads up to 2 G - 2 values
-// past the shortest lag's overlap.
-constexpr int FRAME_PADDING = LAG_FRAME_PADDING;
+// The largest group of lags, and the copy of the frame's end that groups
+// finish on: its last LAG_TAIL samples, then zeros.
+constexpr int LAG_TAIL = 64;
+constexpr int LAG_TAIL_COPY = 3 * LAG_TAIL;
 
-// Lags k .. k + A W - 1 of lagged_products over the padded copy xp, stored
-// where they are not above `last`. Every lane runs j over the overlap of
-// the group's first lag; past its own overlap a lane multiplies by the zero
-// padding and adds +-0, which leaves its sum as it was (a sum that starts at
-// +0 is never -0, and the samples are finite).
+// Lags k .. k + A W - 1 of lagged_products, stored where they are not above
+// `last`. Every lane runs j over the overlap of the group's first lag: on
+// the frame itself while every lane's product lies inside it, then on the
+// copy of its end (`tail`: x[FRAME - LAG_TAIL + i] at i), where a lane past
+// its own overlap multiplies by a zero and adds +-0, which leaves its sum as
+// it was (a sum that starts at +0 is never -0, and the samples are finite).
 template <class V, int A>
-[[gnu::always_inline]] inline void lag_group(const double* xp, int k, int last, double* r) {
+[[gnu::always_inline]] inline void lag_group(const double* x, const double* tail, int k, int last, double* r) {
     constexpr int W = LANES<V>;
     constexpr int G = A * W;
-    static_assert(G <= FRAME_PADDING);
+    static_assert(G <= LAG_TAIL);
     V sum[A] = {};
+    const int inside = FRAME - k - (G - 1);
+    for (int j = 0; j < inside; ++j) {
+        const double xj = x[j];
+        const double* xk = x + j + k;
+        for (int a = 0; a < A; ++a) {
+            V v;
+            std::memcpy(&v, xk + a * W, sizeof v);
+            sum[a] += xj * v;
+        }
+    }
     const int end = FRAME - k;
-    for (int j = 0; j < end; ++j) {
-        const double xj = xp[j];
-        const double* xk = xp + j + k;
+    for (int j = inside; j < end; ++j) {
+        const double xj = x[j];
+        const double* xk = tail + (j + k - (FRAME - LAG_TAIL));
         for (int a = 0; a < A; ++a) {
             V v;
             std::memcpy(&v, xk + a * W, sizeof v);
@@ -59,22 +71,22 @@ template <class V, int A>
 // Lags k .. last in groups of A vectors while more than half a group is
 // left, then in groups half as large.
 template <class V, int A>
-[[gnu::always_inline]] inline void lag_groups(const double* xp, int k, int last, double* r) {
+[[gnu::always_inline]] inline void lag_groups(const double* x, const double* tail, int k, int last, double* r) {
     constexpr int G = A * LANES<V>;
     if constexpr (A == 1) {
-        for (; k <= last; k += G) lag_group<V, 1>(xp, k, last, r);
+        for (; k <= last; k += G) lag_group<V, 1>(x, tail, k, last, r);
     } else {
-        for (; last - k + 1 > G / 2; k += G) lag_group<V, A>(xp, k, last, r);
-        lag_groups<V, A / 2>(xp, k, last, r);
+        for (; last - k + 1 > G / 2; k += G) lag_group<V, A>(x, tail, k, last, r);
+        lag_groups<V, A / 2>(x, tail, k, last, r);
     }
 }
 
 template <class V, int A>
 [[gnu::always_inline]] inline void lagged_products_body(const double* x, int first, int last, double* r) {
-    double xp[FRAME + FRAME_PADDING];
-    std::memcpy(xp, x, FRAME * sizeof(double));
-    std::memset(xp + FRAME, 0, FRAME_PADDING * sizeof(double));
-    lag_groups<V, A>(xp, first, last, r);
+    double tail[LAG_TAIL_COPY];
+    std::memcpy(tail, x + (FRAME - LAG_TAIL), LAG_TAIL * sizeof(double));
+    std::memset(tail + LAG_TAIL, 0, (LAG_TAIL_COPY - LAG_TAIL) * sizeof(double));
+    lag_groups<V, A>(x, tail, first, last, r);
 }
 
 // Outputs u0 .. u0 + A W - 1 of tapped_sums.
@@ -149,9 +161,7 @@ constexpr int SYMMETRIC_VECTORS = 4;
 void lagged_products_baseline(const double* x, int first, int last, double* r) {
     lagged_products_body<Vec2, LAG_VECTORS>(x, first, last, r);
 }
-void lagged_products_padded_baseline(const double* xp, int first, int last, double* r) {
-    lag_groups<Vec2, LAG_VECTORS>(xp, first, last, r);
-}
+
 void tapped_sums_baseline(const double* h, int kernel_end, const double* x, double* y, int count) {
     tapped_sums_body<Vec2, TAP_VECTORS>(h, kernel_end, x, y, count);
 }
@@ -162,10 +172,6 @@ void symmetric_taps_baseline(const double* h, const double* x, double* y, int co
 #if QERN_HAVE_WIDE_VECTORS
 __attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r) {
     lagged_products_body<Vec4, WIDE_LAG_VECTORS>(x, first, last, r);
-}
-__attribute__((target("avx2"))) void lagged_products_padded_avx2(const double* xp, int first, int last,
-                                                                 double* r) {
-    lag_groups<Vec4, WIDE_LAG_VECTORS>(xp, first, last, r);
 }
 __attribute__((target("avx2"))) void tapped_sums_avx2(const double* h, int kernel_end, const double* x,
                                                       double* y, int count) {
@@ -178,10 +184,6 @@ __attribute__((target("avx2"))) void symmetric_taps_avx2(const double* h, const 
 __attribute__((target("avx512f"))) void lagged_products_avx512(const double* x, int first, int last,
                                                                double* r) {
     lagged_products_body<Vec8, WIDE_LAG_VECTORS>(x, first, last, r);
-}
-__attribute__((target("avx512f"))) void lagged_products_padded_avx512(const double* xp, int first, int last,
-                                                                      double* r) {
-    lag_groups<Vec8, WIDE_LAG_VECTORS>(xp, first, last, r);
 }
 __attribute__((target("avx512f"))) void tapped_sums_avx512(const double* h, int kernel_end, const double* x,
                                                            double* y, int count) {
@@ -202,15 +204,6 @@ void lagged_products(VectorUnit unit, const double* x, int first, int last, doub
 #endif
     (void)unit;
     lagged_products_baseline(x, first, last, r);
-}
-
-void lagged_products_padded(VectorUnit unit, const double* xp, int first, int last, double* r) {
-#if QERN_HAVE_WIDE_VECTORS
-    if (unit == VectorUnit::avx512) return lagged_products_padded_avx512(xp, first, last, r);
-    if (unit == VectorUnit::avx2) return lagged_products_padded_avx2(xp, first, last, r);
-#endif
-    (void)unit;
-    lagged_products_padded_baseline(xp, first, last, r);
 }
 
 void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double* x, double* y, int count) {

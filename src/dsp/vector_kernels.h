@@ -14,14 +14,6 @@ namespace qern {
 // increasing j from 0.0. Reads x[0..1023], writes r[first..last].
 void lagged_products(VectorUnit unit, const double* x, int first, int last, double* r);
 
-// Zeros after the 1024 samples of a frame that lagged_products_padded reads.
-inline constexpr int LAG_FRAME_PADDING = 128;
-
-// lagged_products on a frame that carries LAG_FRAME_PADDING zeros after its
-// samples (xp[1024 .. 1151] = 0, as lagged_products pads its own copy), read
-// in place: the same results without the copy.
-void lagged_products_padded(VectorUnit unit, const double* xp, int first, int last, double* r);
-
 // Causal filter: y[u] = sum_{k=1}^{kernel_end-1} h[k] x[u-k] for
 // u = 0 .. count-1, each sum taken in increasing k from 0.0 (y[u] = 0 when
 // kernel_end <= 1). Reads h[1 .. kernel_end-1] and
