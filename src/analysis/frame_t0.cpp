@@ -118,16 +118,17 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
     const SampleSpan copy = work;
     if (fir_lowpass(samples, sample_count, copy, T0_LOWPASS_HZ / sample_rate) != 0) return 0;
 
-    std::array<double, AUTOCORRELATION_FRAME> frame{};
     std::array<double, AUTOCORRELATION_FRAME> correlation{};
-    const SampleSpan frame_view{frame.data(), 0, AUTOCORRELATION_FRAME};
     const VectorUnit unit = best_vector_unit();
 
     for (int i = 0; i < frames; ++i) {
+        // The frame's window, read in place (the kernels only read it).
         const int window_start = i * FRAME_HOP - AUTOCORRELATION_FRAME / 2;
-        copy_samples(frame_view, AUTOCORRELATION_FRAME, copy, window_start);
+        (void)copy[window_start];  // bounds asserted in debug builds
+        (void)copy[window_start + AUTOCORRELATION_FRAME - 1];
+        const double* frame = copy.origin + window_start;
 
-        if (is_silent_frame(frame.data())) {
+        if (is_silent_frame(frame)) {
             frame_periods[i] = UNVOICED_T0;
             candidates.frames[static_cast<std::size_t>(i)].fill(0);
             continue;
@@ -135,8 +136,8 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
         // pick_t0_peak reads r(0) and r(49..512) only: the lags between are
         // not computed (they stay 0).
-        lagged_products(unit, frame.data(), 0, 0, correlation.data());
-        lagged_products(unit, frame.data(), MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
+        lagged_products(unit, frame, 0, 0, correlation.data());
+        lagged_products(unit, frame, MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
         const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
                                     candidates.frames[static_cast<std::size_t>(i)]);
         if (t0 == 0) {
