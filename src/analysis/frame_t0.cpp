@@ -136,8 +136,7 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
         // pick_t0_peak reads r(0) and r(49..512) only: the lags between are
         // not computed (they stay 0).
-        lagged_products(unit, frame, 0, 0, correlation.data());
-        lagged_products(unit, frame, MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
+        lagged_products_and_zero(unit, frame, MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
         const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
                                     candidates.frames[static_cast<std::size_t>(i)]);
         if (t0 == 0) {
