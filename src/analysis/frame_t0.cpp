@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "analysis/scratch_signal.h"
 #include "analysis/t0_correction.h"
 #include "base/error_log.h"
 #include "dsp/kernels.h"
@@ -106,9 +107,9 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
     // The low-passed copy, with zero margins: frame windows reach 512 samples
     // before sample 0 and at most 767 past the last sample.
-    SampleBuffer lowpassed;
+    ScratchSignal lowpassed;
     if (work.empty()) {
-        lowpassed = SampleBuffer::allocate(sample_count);
+        lowpassed = allocate_scratch_signal(sample_count);
         if (lowpassed.empty()) return 0;
         work = lowpassed.span();
     }

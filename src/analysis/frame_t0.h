@@ -51,8 +51,9 @@ int pick_t0_peak(std::span<double> r, std::span<std::int32_t, T0_CANDIDATE_COUNT
 // `samples` (only read; reads up to 22 samples into each margin) at
 // `sample_rate` Hz. `frame_periods` must hold at least M entries.
 // Returns M, or 0 on failure. The low-passed copy is made in `work` when
-// given (the span of a SampleBuffer of `sample_count` samples whose margins
-// are still zero, as allocated), else in memory of its own.
+// given (the span of `sample_count` samples whose SAMPLE_MARGIN margins are
+// zero, as SampleBuffer::allocate and allocate_scratch_signal leave them),
+// else in memory of its own.
 int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
                           std::span<std::int32_t> frame_periods, T0CandidateTable& candidates,
                           SampleSpan work = SampleSpan{});

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/frame_t0.h"
+#include "analysis/scratch_signal.h"
 #include "base/error_log.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
@@ -260,14 +261,15 @@ int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> f
     const int capacity = static_cast<int>(std::min(marks.positions.size(), marks.periods.size()));
     if (input.samples.empty() || capacity < 1 || frames > frame_count_for(count)) return 0;
 
-    SampleBuffer wave_buffer = SampleBuffer::allocate(count);
+    // compute_fundamental_wave writes every sample of the wave.
+    ScratchSignal wave_buffer = allocate_scratch_signal(count);
     if (wave_buffer.empty()) return 0;
     // The marks are placed on a high-passed copy: the input stays as read,
     // so a note sounds the same whether its cache was made in this run or an
     // earlier one.
-    SampleBuffer filtered_buffer;
+    ScratchSignal filtered_buffer;
     if (work.empty()) {
-        filtered_buffer = SampleBuffer::allocate(count);
+        filtered_buffer = allocate_scratch_signal(count);
         if (filtered_buffer.empty()) return 0;
         work = filtered_buffer.span();
     }

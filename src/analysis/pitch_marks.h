@@ -82,9 +82,9 @@ int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
 // are only read), then marks every voiced run of `frame_periods` (M
 // entries) and the gaps between them. marks.positions[0] is set to 0; marks.periods[0] is the
 // caller's start entry. Returns the index of the last mark, or 0 on failure.
-// The high-passed copy is made in `work` when given (the span of a
-// SampleBuffer of the input's sample count, whose contents do not matter),
-// else in memory of its own.
+// The high-passed copy is made in `work` when given (a span of the input's
+// sample count and margins, whose contents do not matter), else in memory
+// of its own.
 int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> frame_periods,
                       const PitchMarkArrays& marks, SampleSpan work = SampleSpan{});
 

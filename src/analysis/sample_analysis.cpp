@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "analysis/scratch_signal.h"
 #include "base/error_log.h"
 #include "base/failure_summary.h"
 
@@ -44,7 +45,7 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
     // One buffer serves the low-passed copy of the frame T0 estimation and
     // then the high-passed copy of the mark placement. (Without it, each
     // step takes memory of its own and reports its own failure.)
-    SampleBuffer work = SampleBuffer::allocate(count);
+    const ScratchSignal work = allocate_scratch_signal(count);
 
     print_progress(TEXT_FRAME_T0_STARTED);
     const int frames = estimate_frame_t0(read_only_span(input.samples), count, input.sample_rate,
