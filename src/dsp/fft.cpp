@@ -164,47 +164,207 @@ template <class V>
     if constexpr (!std::is_same_v<V, double>) inverse_run<typename Narrower<V>::type>(d, c, s, i, L, j, q);
 }
 
+// The stage of length L over the blocks of [begin, end).
 template <class V>
-[[gnu::always_inline]] inline void forward_body(double* d, const StageTwiddles& stages) {
-    for (int m = 0; m < FFT_SIZE; m += 2) {
-        const double a = d[m];
-        const double b = d[m + 1];
-        d[m] = a + b;
-        d[m + 1] = a - b;
+[[gnu::always_inline]] inline void forward_stage(double* d, const StageTwiddles& stages, int L, int begin,
+                                                 int end) {
+    const int h = L / 2;
+    const int q = L / 4;
+    const double* c = stages.cos.data() + q;
+    const double* s = stages.sin.data() + q;
+    for (int i = begin; i < end; i += L) {
+        const double a = d[i];
+        const double b = d[i + h];
+        d[i] = a + b;
+        d[i + h] = a - b;
+        forward_run<V>(d, c, s, i, L, 1, q);
     }
-    for (int L = 4; L <= FFT_SIZE; L <<= 1) {
-        const int h = L / 2;
-        const int q = L / 4;
-        const double* c = stages.cos.data() + q;
-        const double* s = stages.sin.data() + q;
-        for (int i = 0; i < FFT_SIZE; i += L) {
-            const double a = d[i];
-            const double b = d[i + h];
-            d[i] = a + b;
-            d[i + h] = a - b;
-            forward_run<V>(d, c, s, i, L, 1, q);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void inverse_stage(double* d, const StageTwiddles& stages, int L, int begin,
+                                                 int end) {
+    const int h = L / 2;
+    const int q = L / 4;
+    const double* c = stages.cos.data() + q;
+    const double* s = stages.sin.data() + q;
+    for (int i = begin; i < end; i += L) {
+        const double a = d[i];
+        const double b = d[i + h];
+        d[i] = a + b;
+        d[i + h] = a - b;
+        inverse_run<V>(d, c, s, i, L, 1, q);
+    }
+}
+
+// The stages of length 2 to SMALL have too few butterflies per block to
+// fill a vector; they run on W blocks of SMALL values at a time instead,
+// transposed so that lane g holds block g: every butterfly then is one
+// vector operation, with the same twiddle in every lane.
+constexpr int SMALL = 32;
+
+// r[i] lane j becomes r[j] lane i.
+template <class V>
+[[gnu::always_inline]] inline void transpose(V (&r)[LANES<V>]) {
+    if constexpr (LANES<V> == 2) {
+        const V a = r[0];
+        r[0] = __builtin_shufflevector(a, r[1], 0, 2);
+        r[1] = __builtin_shufflevector(a, r[1], 1, 3);
+    } else if constexpr (LANES<V> == 4) {
+        for (int i = 0; i < 4; i += 2) {
+            const V a = r[i];
+            r[i] = __builtin_shufflevector(a, r[i + 1], 0, 4, 2, 6);
+            r[i + 1] = __builtin_shufflevector(a, r[i + 1], 1, 5, 3, 7);
+        }
+        for (int i = 0; i < 2; ++i) {
+            const V a = r[i];
+            r[i] = __builtin_shufflevector(a, r[i + 2], 0, 1, 4, 5);
+            r[i + 2] = __builtin_shufflevector(a, r[i + 2], 2, 3, 6, 7);
+        }
+    } else {
+        for (int i = 0; i < 8; i += 2) {
+            const V a = r[i];
+            r[i] = __builtin_shufflevector(a, r[i + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+            r[i + 1] = __builtin_shufflevector(a, r[i + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+        }
+        for (const int i : {0, 1, 4, 5}) {
+            const V a = r[i];
+            r[i] = __builtin_shufflevector(a, r[i + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            r[i + 2] = __builtin_shufflevector(a, r[i + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+        for (int i = 0; i < 4; ++i) {
+            const V a = r[i];
+            r[i] = __builtin_shufflevector(a, r[i + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            r[i + 4] = __builtin_shufflevector(a, r[i + 4], 4, 5, 6, 7, 12, 13, 14, 15);
         }
     }
+}
+
+// e[k] lane g = d[g SMALL + k], W square blocks at a time.
+template <class V>
+[[gnu::always_inline]] inline void to_lanes(const double* d, V (&e)[SMALL]) {
+    constexpr int W = LANES<V>;
+    for (int m = 0; m < SMALL; m += W) {
+        V r[W];
+        for (int g = 0; g < W; ++g) load(r[g], d + g * SMALL + m);
+        transpose(r);
+        for (int i = 0; i < W; ++i) e[m + i] = r[i];
+    }
+}
+
+template <class V>
+[[gnu::always_inline]] inline void from_lanes(const V (&e)[SMALL], double* d) {
+    constexpr int W = LANES<V>;
+    for (int m = 0; m < SMALL; m += W) {
+        V r[W];
+        for (int i = 0; i < W; ++i) r[i] = e[m + i];
+        transpose(r);
+        for (int g = 0; g < W; ++g) store(d + g * SMALL + m, r[g]);
+    }
+}
+
+// Stages 2 .. SMALL of the forward transform over [begin, end).
+template <class V>
+[[gnu::always_inline]] inline void forward_small_stages(double* d, const StageTwiddles& stages, int begin,
+                                                        int end) {
+    for (int base = begin; base < end; base += LANES<V> * SMALL) {
+        V e[SMALL];
+        to_lanes(d + base, e);
+        for (int m = 0; m < SMALL; m += 2) {
+            const V a = e[m];
+            const V b = e[m + 1];
+            e[m] = a + b;
+            e[m + 1] = a - b;
+        }
+        for (int L = 4; L <= SMALL; L <<= 1) {
+            const int h = L / 2;
+            const int q = L / 4;
+            for (int i = 0; i < SMALL; i += L) {
+                const V a = e[i];
+                const V b = e[i + h];
+                e[i] = a + b;
+                e[i + h] = a - b;
+                for (int j = 1; j < q; ++j) {
+                    const double c = stages.cos[q + j];
+                    const double s = stages.sin[q + j];
+                    const V x1 = e[i + j];
+                    const V x2 = e[i + h - j];
+                    const V x3 = e[i + h + j];
+                    const V x4 = e[i + L - j];
+                    const V t1 = x3 * c + x4 * s;
+                    const V t2 = x3 * s - x4 * c;
+                    e[i + h + j] = -x2 - t2;
+                    e[i + L - j] = x2 - t2;
+                    e[i + h - j] = x1 - t1;
+                    e[i + j] = x1 + t1;
+                }
+            }
+        }
+        from_lanes(e, d + base);
+    }
+}
+
+// Stages SMALL .. 2 of the inverse transform over [begin, end), then its
+// scale.
+template <class V>
+[[gnu::always_inline]] inline void inverse_small_stages(double* d, const StageTwiddles& stages, int begin,
+                                                        int end) {
+    for (int base = begin; base < end; base += LANES<V> * SMALL) {
+        V e[SMALL];
+        to_lanes(d + base, e);
+        for (int L = SMALL; L >= 2; L >>= 1) {
+            const int h = L / 2;
+            const int q = L / 4;
+            for (int i = 0; i < SMALL; i += L) {
+                const V a = e[i];
+                const V b = e[i + h];
+                e[i] = a + b;
+                e[i + h] = a - b;
+                for (int j = 1; j < q; ++j) {
+                    const double c = stages.cos[q + j];
+                    const double s = stages.sin[q + j];
+                    const V x1 = e[i + j];
+                    const V x2 = e[i + h - j];
+                    const V x3 = e[i + h + j];
+                    const V x4 = e[i + L - j];
+                    const V t1 = x1 - x2;
+                    const V t2 = x4 + x3;
+                    e[i + j] = x1 + x2;
+                    e[i + h - j] = x4 - x3;
+                    e[i + h + j] = c * t1 + s * t2;
+                    e[i + L - j] = c * t2 - s * t1;
+                }
+            }
+        }
+        for (V& v : e) v = v * INVERSE_SCALE;
+        from_lanes(e, d + base);
+    }
+}
+
+// The stages up to SPAN run span by span, so that each span's values stay
+// in the first-level cache through those stages; the longer stages run
+// over the whole block. A butterfly reads what the stage before left in its
+// own elements either way.
+constexpr int SPAN = 2048;
+
+template <class V>
+[[gnu::always_inline]] inline void forward_body(double* d, const StageTwiddles& stages) {
+    for (int span = 0; span < FFT_SIZE; span += SPAN) {
+        forward_small_stages<V>(d, stages, span, span + SPAN);
+        for (int L = 2 * SMALL; L <= SPAN; L <<= 1) forward_stage<V>(d, stages, L, span, span + SPAN);
+    }
+    for (int L = 2 * SPAN; L <= FFT_SIZE; L <<= 1) forward_stage<V>(d, stages, L, 0, FFT_SIZE);
 }
 
 template <class V>
 [[gnu::always_inline]] inline void inverse_body(double* d, const StageTwiddles& stages) {
     d[0] = d[0] * 0.5;
     d[HALF_SIZE] = d[HALF_SIZE] * 0.5;
-    for (int L = FFT_SIZE; L >= 2; L >>= 1) {
-        const int h = L / 2;
-        const int q = L / 4;
-        const double* c = stages.cos.data() + q;
-        const double* s = stages.sin.data() + q;
-        for (int i = 0; i < FFT_SIZE; i += L) {
-            const double a = d[i];
-            const double b = d[i + h];
-            d[i] = a + b;
-            d[i + h] = a - b;
-            inverse_run<V>(d, c, s, i, L, 1, q);
-        }
+    for (int L = FFT_SIZE; L > SPAN; L >>= 1) inverse_stage<V>(d, stages, L, 0, FFT_SIZE);
+    for (int span = 0; span < FFT_SIZE; span += SPAN) {
+        for (int L = SPAN; L > SMALL; L >>= 1) inverse_stage<V>(d, stages, L, span, span + SPAN);
+        inverse_small_stages<V>(d, stages, span, span + SPAN);
     }
-    for (int n = 0; n < FFT_SIZE; ++n) d[n] = d[n] * INVERSE_SCALE;
 }
 
 // Bins k .. HALF_SIZE - 1 of the product in fft_filter_block.
