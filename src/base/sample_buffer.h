@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "base/bulk_memory.h"
+
 namespace qern {
 
 // Every signal buffer carries this many zero samples before sample 0 and
@@ -45,7 +47,7 @@ public:
         SampleBuffer b;
         if (count < 0) return b;
         const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
-        b.storage_.reset(new (std::nothrow) double[total]());
+        b.storage_ = allocate_bulk_zeroed(total);
         if (b.storage_) b.count_ = count;
         return b;
     }
@@ -67,7 +69,7 @@ public:
 
 private:
     friend SampleSpan read_only_span(const SampleBuffer& buffer);
-    std::unique_ptr<double[]> storage_;
+    BulkDoubles storage_;
     int count_ = 0;
 };
 

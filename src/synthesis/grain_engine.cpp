@@ -26,6 +26,23 @@ SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, in
     return window;
 }
 
+// Whether a grain of period P at scale f can be cut: P in
+// 1..GRAIN_MAX_PERIOD and its resampled half not longer than the buffer's.
+bool grain_fits(int P, double f) {
+    return P >= 1 && P <= GRAIN_MAX_PERIOD && static_cast<double>(P) * f < GRAIN_MAX_HALF + 1;
+}
+
+// The scratch's sinc table with the rows of a grain of half length H, made
+// for f on first use; nullptr when its memory cannot be had.
+const SincTable* sinc_rows(SincTable& table, double f, int H, int longest_half) {
+    if (table.capacity == 0 || table.ratio != f) {
+        table = make_sinc_table(f, std::max(H, longest_half));
+    } else if (H > table.capacity) {
+        table = make_sinc_table(f, GRAIN_MAX_HALF);
+    }
+    return prepare_sinc_rows(table, H) ? &table : nullptr;
+}
+
 // apply_hann_window(values, n) with the weights from the cache.
 void apply_cached_hann_window(HannWindowCache& windows, SampleSpan values, int n) {
     const double* weights = hann_window(windows, n);
@@ -39,29 +56,49 @@ void apply_cached_hann_window(HannWindowCache& windows, SampleSpan values, int n
 }  // namespace
 
 int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f) {
-    HannWindowCache windows;
-    return extract_grain(input, grain, windows, mark, P, f);
-}
-
-int extract_grain(SampleSpan input, GrainBuffer& grain, HannWindowCache& windows, int mark, int P, double f) {
-    if (P < 1 || P > GRAIN_MAX_PERIOD) return -1;
-    const double half = static_cast<double>(P) * f;
-    if (!(half < GRAIN_MAX_HALF + 1)) return -1;
-    const int H = static_cast<int>(half);
-    const int window_length = static_cast<int>(static_cast<double>(2 * P) * f);
-
+    if (!grain_fits(P, f)) return -1;
+    const int H = static_cast<int>(static_cast<double>(P) * f);
     const SampleSpan source = load_source_window(input, grain, mark, P);
     const SampleSpan centre = grain.centre();
     copy_samples(centre.shifted(-P), 2 * P, source, -P);
     if (f == 1.0) {
-        apply_cached_hann_window(windows, centre.shifted(-P), 2 * P);
+        apply_hann_window(centre.shifted(-P), 2 * P);
         return 0;
     }
     // Element j takes the source at j / f from the mark: f > 1 stretches the
     // grain (formants down), f < 1 compresses it (formants up).
     sinc_resample(-P, P, centre, f, 0, source);
-    apply_cached_hann_window(windows, centre.shifted(-H), window_length);
+    apply_hann_window(centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
     return 0;
+}
+
+int extract_grain(SampleSpan input, SectionScratch& scratch, int mark, int P, double f) {
+    if (!grain_fits(P, f)) return -1;
+    const int H = static_cast<int>(static_cast<double>(P) * f);
+    GrainBuffer& grain = scratch.grain;
+    const SampleSpan source = load_source_window(input, grain, mark, P);
+    const SampleSpan centre = grain.centre();
+    copy_samples(centre.shifted(-P), 2 * P, source, -P);
+    if (f == 1.0) {
+        apply_cached_hann_window(scratch.windows, centre.shifted(-P), 2 * P);
+        return 0;
+    }
+    if (const SincTable* table = sinc_rows(scratch.sinc, f, H, scratch.longest_half)) {
+        sinc_resample(*table, -P, P, centre, 0, source);
+    } else {
+        sinc_resample(-P, P, centre, f, 0, source);
+    }
+    apply_cached_hann_window(scratch.windows, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
+    return 0;
+}
+
+int longest_grain_half(const std::vector<PitchMarkEntry>& marks, double f) {
+    int longest = 0;
+    for (const PitchMarkEntry& entry : marks) {
+        if (entry.period <= GRAIN_MAX_PERIOD) longest = std::max(longest, entry.period);
+    }
+    if (longest == 0 || !grain_fits(longest, f)) return GRAIN_MAX_HALF;
+    return static_cast<int>(static_cast<double>(longest) * f);
 }
 
 double output_period(double tau, int P, const NoteSettings& note, double mean_period) {
@@ -112,9 +149,16 @@ void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, doubl
     for (int k = begin; k < end; ++k) output[k] += grain[k - offset];
 }
 
-double synthesize_section(const SampleBuffer& input_samples, const AnalysisResult& analysis,
+double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0) {
+    SectionScratch scratch;
+    return synthesize_section(input, analysis, note, S, Ls, output, Lo, p0, scratch);
+}
+
+double synthesize_section(const SampleBuffer& input_samples, const AnalysisResult& analysis,
+                          const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
+                          double p0, SectionScratch& scratch) {
     const double f = std::pow(10.0, note.flag_g / 200.0);
     const long long E = static_cast<long long>(S) + Ls;
     double t = 0.0;
@@ -130,8 +174,6 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
     const double beyond_reach = static_cast<double>(output.end) + GRAIN_MAX_HALF + 1;
     const SampleSpan input = read_only_span(input_samples);
     const std::vector<PitchMarkEntry>& marks = analysis.marks;
-    GrainBuffer grain;
-    HannWindowCache windows;
 
     for (std::size_t k = 0;; ++k) {
         if (!(t < Lo)) break;
@@ -149,12 +191,15 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
             break;
         }
         const long long rel = m - S;
-        if (extract_grain(input, grain, windows, entry.position, P, f) != 0) {
+        if (!grain_fits(P, f)) {
             log_error(MSG_GRAIN_FAILED, ERROR_PREFIX);
             return p0 + t;
         }
         const int H = static_cast<int>(static_cast<double>(P) * f);
         const double target = static_cast<double>(rel) * r;
+        // The grain is cut when it is first laid: where the output runs
+        // faster than the source, many marks lay none.
+        bool cut = false;
         while (t < target) {
             if (P == UNVOICED_T0) {
                 t = t + 49.0;
@@ -165,7 +210,11 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
                 if (!(period >= MIN_OUTPUT_PERIOD) || !std::isfinite(period)) break;
                 t = t + period;
             }
-            overlap_add_grain(output, grain, H, p0, limit, t);
+            if (!cut) {
+                extract_grain(input, scratch, entry.position, P, f);
+                cut = true;
+            }
+            overlap_add_grain(output, scratch.grain, H, p0, limit, t);
             if (p0 + t >= beyond_reach) return p0 + t;
         }
         if (Ls < rel) break;

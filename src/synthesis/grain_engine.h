@@ -7,6 +7,7 @@
 #include "analysis/frame_t0.h"
 #include "analysis/sample_analysis.h"
 #include "base/sample_buffer.h"
+#include "dsp/sinc_table.h"
 #include "synthesis/hann_window_cache.h"
 #include "synthesis/note_settings.h"
 
@@ -38,6 +39,23 @@ struct GrainBuffer {
     double operator[](int i) const { return grain[static_cast<std::size_t>(i + HALF_SPAN)]; }
 };
 
+// What the sections of one note share: the grain scratch space, the Hann
+// windows and, at a grain scale other than 1, the sinc weights of the
+// resampling, all computed at most once per note.
+struct SectionScratch {
+    GrainBuffer grain;
+    HannWindowCache windows;
+    SincTable sinc;
+    // The longest half length H of a resampled grain the note will cut: the
+    // room the sinc table is made with (a longer grain makes it anew).
+    int longest_half = GRAIN_MAX_HALF;
+};
+
+// trunc(P f) for the longest period P among `marks` that a grain can be cut
+// at (GRAIN_MAX_HALF when there is none): what SectionScratch::longest_half
+// wants.
+int longest_grain_half(const std::vector<PitchMarkEntry>& marks, double f);
+
 // Lays the range [S, S + Ls) of the `input` samples into `output` (index 0 =
 // output time 0, margins included in the view) as a section of Lo output
 // samples starting at output time p0, walking the pitch marks of
@@ -48,6 +66,11 @@ struct GrainBuffer {
 double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0);
+// The same section, bit for bit, with scratch space shared with the other
+// section of the note.
+double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,
+                          const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
+                          double p0, SectionScratch& scratch);
 
 // Cuts the grain of the mark at input index `mark`, period P, at grain scale
 // f: the 2P input samples [mark - P, mark + P) resampled by f (f == 1:
@@ -56,8 +79,10 @@ double synthesize_section(const SampleBuffer& input, const AnalysisResult& analy
 // Returns 0, or -1 when P is not in 1..GRAIN_MAX_PERIOD or the grain would
 // not fit the buffer (f above 10^0.5).
 int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f);
-// The same grain, bit for bit, with its Hann window taken from `windows`.
-int extract_grain(SampleSpan input, GrainBuffer& grain, HannWindowCache& windows, int mark, int P, double f);
+// The same grain, bit for bit, with its Hann window taken from the
+// scratch's windows and its resampling from the scratch's sinc table (made
+// for f on first use; the plain resampling when it cannot be had).
+int extract_grain(SampleSpan input, SectionScratch& scratch, int mark, int P, double f);
 
 // Output period in samples for a grain of a mark with period P when the
 // previous grain lies at absolute output time tau: the note's target period

@@ -6,19 +6,30 @@
 #include <cstddef>
 #include <vector>
 
+#include "base/bulk_memory.h"
+
 namespace qern {
 
 // Weights already computed, by window length. Owned by one synthesis call;
 // its memory is bounded (HANN_CACHE_MAX_VALUES): when full it starts
-// afresh.
+// afresh. Windows are written once, one after the other, into chunks taken
+// in bulk (base/bulk_memory.h): the cache never copies, and its pages come
+// present.
 struct HannWindowCache {
     struct Entry {
         int length = 0;
-        std::size_t offset = 0;
+        const double* weights = nullptr;
     };
     std::vector<Entry> entries;
-    std::vector<double> weights;
+    std::vector<BulkDoubles> chunks;
+    double* chunk_next = nullptr;  // the free end of the last chunk
+    std::size_t chunk_free = 0;    // doubles there
+    std::size_t values = 0;      // weights held, over all entries
 };
+
+// Doubles per chunk of the cache (64 KiB); a longer window gets a chunk of
+// its own length.
+inline constexpr std::size_t HANN_CACHE_CHUNK_VALUES = 8192;
 
 // Doubles the cache keeps at most (2 MiB).
 inline constexpr std::size_t HANN_CACHE_MAX_VALUES = 262144;

@@ -38,10 +38,12 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     }
     const int L = note_samples.count();
     const SampleSpan out = note_samples.span();
+    SectionScratch scratch;
+    scratch.longest_half = longest_grain_half(analysis.marks, std::pow(10.0, note.flag_g / 200.0));
 
     // Fixed part (the consonant): re-timed by the velocity factor only.
     const double p1 = synthesize_section(input.samples, analysis, note, note.left_blank, note.consonant_length,
-                                         out, note.consonant_out_length, 0.0);
+                                         out, note.consonant_out_length, 0.0, scratch);
     if (p1 == 0.0 && note.consonant_out_length > 0) {
         log_error(MSG_FIXED_PART_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks for the consonant part from %.0f ms (the input lasts %.0f ms)",
@@ -57,7 +59,7 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     const int vowel_out_length = clamp_to_int(static_cast<long long>(note.required_length) -
                                               note.consonant_out_length);
     const double p2 = synthesize_section(input.samples, analysis, note, clamp_to_int(vowel_start),
-                                         clamp_to_int(vowel_length), out, vowel_out_length, p1);
+                                         clamp_to_int(vowel_length), out, vowel_out_length, p1, scratch);
     if (p2 == 0.0 && vowel_out_length > 0) {
         log_error(MSG_VOWEL_PART_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks for the vowel part from %.0f ms (the input lasts %.0f ms)",

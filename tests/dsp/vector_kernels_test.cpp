@@ -15,20 +15,14 @@
 #include "dsp/vector_kernels.h"
 #include "dsp/vector_unit.h"
 #include "support/values.h"
+#include "support/vector_units.h"
 
 namespace qern {
 namespace {
 
+using test::available_units;
 using test::random_values;
 using test::same_bits;
-
-std::vector<VectorUnit> available_units() {
-    std::vector<VectorUnit> units;
-    for (const VectorUnit unit : {VectorUnit::baseline, VectorUnit::avx2, VectorUnit::avx512}) {
-        if (vector_unit_available(unit)) units.push_back(unit);
-    }
-    return units;
-}
 
 TEST(VectorUnit, BaselineAlwaysAndTheChoiceIsAvailable) {
     EXPECT_TRUE(vector_unit_available(VectorUnit::baseline));

@@ -40,7 +40,7 @@ TEST(HannWindowCache, StaysWithinItsBoundAndStartsAfreshWhenFull) {
     for (int length = n; length < n + 200; ++length) {
         const double* weights = hann_window(cache, length);
         ASSERT_NE(weights, nullptr);
-        ASSERT_LE(cache.weights.size(), HANN_CACHE_MAX_VALUES);
+        ASSERT_LE(cache.values, HANN_CACHE_MAX_VALUES);
         // Still the right weights after any restart: the middle one is 1
         // for even lengths, the first 0.
         EXPECT_EQ(weights[0], 0.0);

@@ -1,0 +1,344 @@
+#include "dsp/sinc_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+#include <new>
+
+#include "dsp/sinc.h"
+
+#if QERN_HAVE_WIDE_VECTORS
+#include <immintrin.h>
+#endif
+
+namespace qern {
+
+namespace {
+
+constexpr int HALF_TAPS = SINC_TAPS / 2;  // taps t - 15 .. t + 15
+constexpr int ROWS = SincTable::BLOCK_ROWS;
+constexpr int BLOCK_VALUES = SINC_TAPS * ROWS;
+
+// Row i: the weights of sinc_resample's output i, each by its expression,
+// written `stride` apart.
+void fill_row(double r, int i, double* w, int stride, int* first_tap) {
+    const double u = r * i;
+    const int t = static_cast<int>(u);
+    const double m = std::round(u);
+    const int parity = static_cast<int>(m) & 1;
+    const double s = std::sin(PI * (u - m));
+    const int j0 = t - HALF_TAPS;
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        const int j = j0 + q;
+        const double d = PI * (u - j);
+        // sin(pi (u - j)) = (-1)^(m - j) sin(pi (u - m)).
+        w[q * stride] = (((parity ^ j) & 1) != 0 ? -s : s) / d;
+    }
+    // d is 0 only at j = u, an integer u (then t = m): weight 1 there.
+    if (u == m) w[(static_cast<int>(m) - j0) * stride] = 1.0;
+    *first_tap = j0;
+}
+
+// A block of 8 outputs whose taps all lie inside the span: y[b] = sum over q
+// of w[q * 8 + b] x[taps[b] + q], each sum in increasing q. The eight sums
+// are independent, so the processor overlaps them.
+void full_block_plain(const double* w, const int* taps, const double* x, double* y) {
+    double sum[ROWS] = {};
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        for (int b = 0; b < ROWS; ++b) sum[b] += w[q * ROWS + b] * x[taps[b] + q];
+    }
+    std::copy(sum, sum + ROWS, y);
+}
+
+#if QERN_HAVE_WIDE_VECTORS
+// The vector forms load the sources of a block's outputs at once: output b
+// of a block reads x[taps[0] + spread_b + q] at tap q, spread_b = taps[b] -
+// taps[0], so one load of the samples from taps[0] + q and a permutation by
+// the spreads give every lane its sample. That needs the spreads to fit the
+// loaded registers (the ratio at least about 1/2); other blocks go the plain
+// way.
+//
+// AVX-512 works on a copy of the span with zeros around it (PADDING on each
+// side), so that its loads need no masks: a lane never takes a sample
+// outside the span, but the loads around it may reach past the span's ends.
+
+// Zeros on each side of the copy: the loads of a block reach at most 16
+// samples before the span and 46 past it.
+constexpr int PADDING = 48;
+// The longest span that is copied (a grain spans two periods of at most 511).
+constexpr int PADDED_SPAN = 1024;
+
+// A block's lanes as seen from the samples x[taps[0] + q ...] of tap q.
+struct Avx512Block {
+    const double* w;
+    const double* xs;  // x + taps[0]
+    __m512i lanes;     // spread of each lane
+    __m512d sum;
+};
+
+__attribute__((target("avx512f"))) inline Avx512Block avx512_block(const double* w, const int* taps,
+                                                                      const double* x) {
+    const int t0 = taps[0];
+    return Avx512Block{w, x + t0,
+                       _mm512_set_epi64(taps[7] - t0, taps[6] - t0, taps[5] - t0, taps[4] - t0, taps[3] - t0,
+                                        taps[2] - t0, taps[1] - t0, 0),
+                       _mm512_setzero_pd()};
+}
+
+// Tap q of each lane of a block: xs[q + spread], from one register of
+// samples when every spread is below 8 (WIDE false), else from two.
+template <bool WIDE>
+__attribute__((target("avx512f"))) inline __m512d avx512_samples(const Avx512Block& block, int q) {
+    const __m512d a = _mm512_loadu_pd(block.xs + q);
+    if constexpr (WIDE) {
+        return _mm512_permutex2var_pd(a, block.lanes, _mm512_loadu_pd(block.xs + q + 8));
+    } else {
+        return _mm512_maskz_permutexvar_pd(0xFF, block.lanes, a);
+    }
+}
+
+// G blocks whose taps all lie in the span, their sums side by side.
+template <int G, bool WIDE>
+__attribute__((target("avx512f"))) void full_group_avx512(const double* w, const int* taps, const double* x,
+                                                          double* y) {
+    Avx512Block block[G];
+    for (int g = 0; g < G; ++g) block[g] = avx512_block(w + g * BLOCK_VALUES, taps + g * ROWS, x);
+    if constexpr (WIDE) {
+        for (int q = 0; q < SINC_TAPS; ++q) {
+            for (int g = 0; g < G; ++g) {
+                const __m512d v = avx512_samples<true>(block[g], q);
+                block[g].sum = _mm512_add_pd(block[g].sum, _mm512_mul_pd(_mm512_loadu_pd(block[g].w + q * ROWS), v));
+            }
+        }
+    } else {
+        // Spreads below 8: the samples of eight taps in a row come from the
+        // same two registers, the lanes moved on by one per tap.
+        for (int q0 = 0; q0 < SINC_TAPS; q0 += 8) {
+            __m512d a[G];
+            __m512d b[G];
+            for (int g = 0; g < G; ++g) {
+                a[g] = _mm512_loadu_pd(block[g].xs + q0);
+                b[g] = _mm512_loadu_pd(block[g].xs + q0 + 8);
+            }
+            const int taps_here = std::min(8, SINC_TAPS - q0);
+            for (int k = 0; k < taps_here; ++k) {
+                const __m512i step = _mm512_set1_epi64(k);
+                for (int g = 0; g < G; ++g) {
+                    const __m512d v = _mm512_permutex2var_pd(a[g], _mm512_add_epi64(block[g].lanes, step), b[g]);
+                    block[g].sum = _mm512_add_pd(
+                        block[g].sum, _mm512_mul_pd(_mm512_loadu_pd(block[g].w + (q0 + k) * ROWS), v));
+                }
+            }
+        }
+    }
+    for (int g = 0; g < G; ++g) _mm512_storeu_pd(y + g * ROWS, block[g].sum);
+}
+
+// The widest spread of a block.
+inline int spread_of(const int* taps) { return taps[ROWS - 1] - taps[0]; }
+
+__attribute__((target("avx512f"))) void full_blocks_avx512(const double* w, const int* taps, int blocks,
+                                                           const double* x, double* y) {
+    constexpr int G = 4;
+    auto widest = [&](int k, int count) {
+        int spread = 0;
+        for (int g = 0; g < count; ++g) spread = std::max(spread, spread_of(taps + (k + g) * ROWS));
+        return spread;
+    };
+    for (int k = 0; k < blocks;) {
+        const int count = std::min(G, blocks - k);
+        const int spread = widest(k, count);
+        const double* wk = w + k * BLOCK_VALUES;
+        const int* tk = taps + k * ROWS;
+        double* yk = y + k * ROWS;
+        if (count == G && spread < 8) {
+            full_group_avx512<G, false>(wk, tk, x, yk);
+        } else if (count == G && spread < 16) {
+            full_group_avx512<G, true>(wk, tk, x, yk);
+        } else {
+            // Fewer than a group: one block at a time.
+            for (int g = 0; g < count; ++g) {
+                const int one = spread_of(tk + g * ROWS);
+                if (one < 8) {
+                    full_group_avx512<1, false>(wk + g * BLOCK_VALUES, tk + g * ROWS, x, yk + g * ROWS);
+                } else if (one < 16) {
+                    full_group_avx512<1, true>(wk + g * BLOCK_VALUES, tk + g * ROWS, x, yk + g * ROWS);
+                } else {
+                    full_block_plain(wk + g * BLOCK_VALUES, tk + g * ROWS, x, yk + g * ROWS);
+                }
+            }
+        }
+        k += count;
+    }
+}
+
+// One block some of whose taps lie outside [lo, hi): a lane adds only the
+// taps inside, as the plain sum does. Spreads below 16.
+__attribute__((target("avx512f"))) void clipped_block_avx512(const double* w, const int* taps, const double* x,
+                                                             int lo, int hi, double* y) {
+    Avx512Block block = avx512_block(w, taps, x);
+    // Lane b adds tap q when lo <= taps[b] + q < hi.
+    const __m512i t = _mm512_add_epi64(_mm512_set1_epi64(taps[0]), block.lanes);
+    const __m512i first_q = _mm512_sub_epi64(_mm512_set1_epi64(lo), t);
+    const __m512i end_q = _mm512_sub_epi64(_mm512_set1_epi64(hi), t);
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        const __m512i qv = _mm512_set1_epi64(q);
+        const __mmask8 adds = _mm512_cmpge_epi64_mask(qv, first_q) & _mm512_cmplt_epi64_mask(qv, end_q);
+        const __m512d v = avx512_samples<true>(block, q);
+        block.sum = _mm512_mask_add_pd(block.sum, adds, block.sum, _mm512_mul_pd(_mm512_loadu_pd(w + q * ROWS), v));
+    }
+    _mm512_storeu_pd(y, block.sum);
+}
+
+// Four outputs at a time; their spreads must stay below 4.
+__attribute__((target("avx2"))) void full_half_avx2(const double* w, const int* taps, const double* x, double* y) {
+    const int reach = taps[3] - taps[0] + 1;
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2 * (taps[1] - taps[0]), 2 * (taps[1] - taps[0]) + 1,
+                                            2 * (taps[2] - taps[0]), 2 * (taps[2] - taps[0]) + 1,
+                                            2 * (taps[3] - taps[0]), 2 * (taps[3] - taps[0]) + 1);
+    const __m256i mask = _mm256_setr_epi64x(-1, reach > 1 ? -1 : 0, reach > 2 ? -1 : 0, reach > 3 ? -1 : 0);
+    const double* xs = x + taps[0];
+    __m256d sum = _mm256_setzero_pd();
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        const __m256d a = _mm256_maskload_pd(xs + q, mask);
+        const __m256d v = _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(a), lanes));
+        sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_loadu_pd(w + q * ROWS), v));
+    }
+    _mm256_storeu_pd(y, sum);
+}
+
+__attribute__((target("avx2"))) void full_blocks_avx2(const double* w, const int* taps, int blocks,
+                                                      const double* x, double* y) {
+    for (int k = 0; k < blocks; ++k, w += BLOCK_VALUES, taps += ROWS, y += ROWS) {
+        if (taps[3] - taps[0] < 4 && taps[7] - taps[4] < 4) {
+            full_half_avx2(w, taps, x, y);
+            full_half_avx2(w + 4, taps + 4, x, y + 4);
+        } else {
+            full_block_plain(w, taps, x, y);
+        }
+    }
+}
+#endif
+
+void full_blocks(VectorUnit unit, const double* w, const int* taps, int blocks, const double* x, double* y) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return full_blocks_avx512(w, taps, blocks, x, y);
+    if (unit == VectorUnit::avx2) return full_blocks_avx2(w, taps, blocks, x, y);
+#endif
+    (void)unit;
+    for (int k = 0; k < blocks; ++k, w += BLOCK_VALUES, taps += ROWS, y += ROWS) full_block_plain(w, taps, x, y);
+}
+
+// A block with taps outside [lo, hi) on the vector unit; false when it has
+// to go the plain way.
+bool clipped_block(VectorUnit unit, const double* w, const int* taps, const double* x, int lo, int hi, double* y) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512 && spread_of(taps) < 16) {
+        clipped_block_avx512(w, taps, x, lo, hi, y);
+        return true;
+    }
+#endif
+    (void)unit, (void)w, (void)taps, (void)x, (void)lo, (void)hi, (void)y;
+    return false;
+}
+
+}  // namespace
+
+SincTable make_sinc_table(double ratio, int capacity) {
+    SincTable table;
+    if (capacity <= 0) return table;
+    capacity = (capacity + ROWS - 1) / ROWS * ROWS;
+    const auto rows = static_cast<std::size_t>(2) * static_cast<std::size_t>(capacity);
+    table.weights = allocate_bulk_zeroed(rows * SINC_TAPS);
+    table.first_tap.reset(new (std::nothrow) int[rows]);
+    if (!table.weights || !table.first_tap) return SincTable{};
+    table.ratio = ratio;
+    table.capacity = capacity;
+    return table;
+}
+
+bool prepare_sinc_rows(SincTable& table, int half) {
+    if (half <= table.rows_ready) return true;
+    if (half > table.capacity) return false;
+    const double r = 1.0 / table.ratio;
+    auto fill = [&](int i) {
+        const auto n = static_cast<std::size_t>(i + table.capacity);
+        double* w = table.weights.get() + (n / ROWS) * BLOCK_VALUES + n % ROWS;
+        fill_row(r, i, w, ROWS, &table.first_tap[n]);
+    };
+    for (int i = -half; i < -table.rows_ready; ++i) fill(i);
+    for (int i = table.rows_ready; i < half; ++i) fill(i);
+    table.rows_ready = half;
+    return true;
+}
+
+int sinc_resample(const SincTable& table, int first, int last, SampleSpan dst, int centre, SampleSpan src) {
+    return sinc_resample(best_vector_unit(), table, first, last, dst, centre, src);
+}
+
+int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, SampleSpan dst, int centre,
+                  SampleSpan src) {
+    const int lo = first - centre;
+    const int hi = last - centre;
+    const int out_first = static_cast<int>(table.ratio * lo);
+    const int out_last = static_cast<int>(table.ratio * hi);
+    if (out_first >= out_last) return 0;
+    assert(-out_first <= table.rows_ready && out_last <= table.rows_ready);
+    assert(dst.origin != nullptr && out_first >= dst.begin && out_last <= dst.end);
+    assert(src.origin != nullptr && first >= src.begin && last <= src.end);
+    double* y = dst.origin;
+    const double* x = src.origin + centre;  // x[j] = src[centre + j]
+#if QERN_HAVE_WIDE_VECTORS
+    std::array<double, PADDED_SPAN + 2 * PADDING> padded;
+    if (unit == VectorUnit::avx512) {
+        if (hi - lo <= PADDED_SPAN) {
+            std::fill(padded.begin(), padded.begin() + PADDING, 0.0);
+            const auto copied = std::copy(x + lo, x + hi, padded.begin() + PADDING);
+            std::fill(copied, copied + PADDING, 0.0);
+            x = padded.data() + PADDING - lo;
+        } else {
+            unit = VectorUnit::avx2;
+        }
+    }
+#endif
+    const int* taps = table.first_tap.get() + table.capacity;  // taps[i]: row i's first tap
+    auto weights_of = [&](int i) {
+        const auto n = static_cast<std::size_t>(i + table.capacity);
+        return table.weights.get() + (n / ROWS) * BLOCK_VALUES + n % ROWS;
+    };
+    // One output, over the taps that lie in [lo, hi).
+    auto clipped = [&](int i) {
+        const double* w = weights_of(i);
+        const int j0 = taps[i];
+        const int j_first = std::max(j0, lo);
+        const int j_last = std::min(j0 + SINC_TAPS - 1, hi - 1);
+        double sum = 0.0;
+        for (int j = j_first; j <= j_last; ++j) sum += w[(j - j0) * ROWS] * x[j];
+        y[i] = sum;
+    };
+    // Whole blocks of the table go to the vector unit: runs of blocks whose
+    // taps all lie in the span at once, the others (at the span's ends) one
+    // by one.
+    int i = out_first;
+    while (i < out_last && (i + table.capacity) % ROWS != 0) clipped(i++);
+    auto inside = [&](int block) { return taps[block] >= lo && taps[block + ROWS - 1] + SINC_TAPS - 1 < hi; };
+    while (i + ROWS <= out_last) {
+        int run_end = i;
+        while (run_end + ROWS <= out_last && inside(run_end)) run_end += ROWS;
+        if (run_end > i) {
+            full_blocks(unit, weights_of(i), taps + i, (run_end - i) / ROWS, x, y + i);
+            i = run_end;
+            continue;
+        }
+        if (!clipped_block(unit, weights_of(i), taps + i, x, lo, hi, y + i)) {
+            for (int b = 0; b < ROWS; ++b) clipped(i + b);
+        }
+        i += ROWS;
+    }
+    while (i < out_last) clipped(i++);
+    return 0;
+}
+
+}  // namespace qern

@@ -1,0 +1,56 @@
+// sinc_resample for many spans at one ratio: the grains of a note are all
+// resampled by the same factor, and an output index i always stands for the
+// same source position i / ratio from the span's centre. So the 31 tap
+// weights of output i do not depend on the span; they are computed once per
+// note, each by the expression sinc_resample uses, and every span then only
+// sums. Only which taps lie inside the span differs, and the sum leaves out
+// the same taps, in the same order: the result is sinc_resample's, bit for
+// bit, on every vector unit.
+#pragma once
+
+#include <memory>
+
+#include "base/bulk_memory.h"
+#include "base/sample_buffer.h"
+#include "dsp/vector_unit.h"
+
+namespace qern {
+
+inline constexpr int SINC_TAPS = 31;
+
+// Weights of the output indices [-rows_ready, rows_ready) at one ratio; room
+// for [-capacity, capacity). Rows are filled on demand (prepare_sinc_rows).
+struct SincTable {
+    // Rows are stored in blocks of 8 consecutive outputs, tap by tap: the
+    // weights of tap q of a block's 8 outputs lie side by side, ready for
+    // the vector unit.
+    static constexpr int BLOCK_ROWS = 8;
+    double ratio = 1.0;
+    int capacity = 0;  // a multiple of BLOCK_ROWS
+    int rows_ready = 0;
+    // Row n = i + capacity, tap q at weights[((n / 8) * 31 + q) * 8 + n % 8]:
+    // the weight of source index first_tap + q.
+    BulkDoubles weights;
+    // trunc(i / ratio) - 15 for row n = i + capacity.
+    std::unique_ptr<int[]> first_tap;
+};
+
+// A table for `ratio` (> 0) with room for output indices [-capacity,
+// capacity) at least, no row filled yet. Its memory is taken at once (see
+// base/bulk_memory.h): give the capacity the grains will need. An empty
+// table (capacity 0) when it cannot be had.
+SincTable make_sinc_table(double ratio, int capacity);
+
+// Fills the rows [-half, half) that are not filled yet. Returns false (and
+// fills nothing) when half exceeds the capacity.
+bool prepare_sinc_rows(SincTable& table, int half);
+
+// sinc_resample(first, last, dst, table.ratio, centre, src), bit for bit,
+// from the table's rows: they must cover trunc(ratio (first - centre)) ..
+// trunc(ratio (last - centre)) - 1. Reads only src[first, last). Always
+// returns 0. The first form runs on best_vector_unit().
+int sinc_resample(const SincTable& table, int first, int last, SampleSpan dst, int centre, SampleSpan src);
+int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, SampleSpan dst, int centre,
+                  SampleSpan src);
+
+}  // namespace qern
