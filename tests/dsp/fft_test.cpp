@@ -9,9 +9,12 @@
 
 #include "dsp/fft.h"
 #include "dsp/vector_unit.h"
+#include "support/vector_units.h"
 
 namespace qern {
 namespace {
+
+using test::available_units;
 
 constexpr int N = FFT_SIZE;
 using Block = std::array<double, N>;
@@ -23,14 +26,6 @@ const TwiddleTable& forward_table() {
         return t;
     }();
     return *table;
-}
-
-std::vector<VectorUnit> available_units() {
-    std::vector<VectorUnit> units;
-    for (const VectorUnit unit : {VectorUnit::baseline, VectorUnit::avx2, VectorUnit::avx512}) {
-        if (vector_unit_available(unit)) units.push_back(unit);
-    }
-    return units;
 }
 
 struct StageTables {
