@@ -1,8 +1,11 @@
 // The analysis's own intermediate signals (the low-passed and high-passed
-// copies, the fundamental wave): SampleBuffer's layout, but the allocation
-// zeroes only the margins. Each step writes every sample of its signal
-// before reading it, so zero-filling the samples as well would be a second
-// pass over memory for nothing.
+// copies, the fundamental wave): SampleBuffer's layout, but taken from the
+// heap, and only the margins zeroed. Each step writes every sample of its
+// signal before reading it, so zero-filling the samples as well would be a
+// second pass over memory for nothing; and the heap hands the memory of one
+// analysis to the next in the same process (qern-prep analyses a whole
+// voicebank), where fresh pages for every sample would cost more than the
+// analysis of a short sample's frames.
 #pragma once
 
 #include <algorithm>
