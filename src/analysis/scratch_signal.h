@@ -3,9 +3,9 @@
 // heap, and only the margins zeroed. Each step writes every sample of its
 // signal before reading it, so zero-filling the samples as well would be a
 // second pass over memory for nothing; and the heap hands the memory of one
-// analysis to the next in the same process (qern-prep analyses a whole
-// voicebank), where fresh pages for every sample would cost more than the
-// analysis of a short sample's frames.
+// analysis on to the next in the same process (qern-prep analyses a whole
+// voicebank), where freshly mapped pages for every buffer made the whole
+// analysis a sixth slower.
 #pragma once
 
 #include <algorithm>
