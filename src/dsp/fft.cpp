@@ -48,6 +48,17 @@ constexpr SwapTable make_bit_reversal_swaps() {
     return pairs;
 }
 constexpr SwapTable BIT_REVERSAL_SWAPS = make_bit_reversal_swaps();
+
+constexpr BitReversalTable make_bit_reversal_table() {
+    BitReversalTable table{};
+    for (int i = 0; i < FFT_SIZE; ++i) {
+        int r = 0;
+        for (int bit = 0; bit < 13; ++bit) r |= ((i >> bit) & 1) << (12 - bit);
+        table[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(r);
+    }
+    return table;
+}
+constexpr BitReversalTable BIT_REVERSAL = make_bit_reversal_table();
 static_assert(BIT_REVERSAL_SWAPS.back().i != 0, "every swap pair filled");
 
 void conjugate(TwiddleTable& table) {
@@ -382,17 +393,16 @@ template <class V>
     if constexpr (!std::is_same_v<V, double>) product_run<typename Narrower<V>::type>(x, H, k);
 }
 
+// fft_filter_block between its two permutations.
 template <class V>
 [[gnu::always_inline]] inline void filter_block_body(FftBlock block, const double* H, const StageTwiddles& forward,
                                                      const StageTwiddles& inverse) {
     double* x = block.data();
-    bit_reverse_permute(block);
     forward_body<V>(x, forward);
     x[0] = x[0] * H[0];
     product_run<V>(x, H, 1);
     x[HALF_SIZE] = x[HALF_SIZE] * H[HALF_SIZE];
     inverse_body<V>(x, inverse);
-    bit_reverse_permute(block);
 }
 
 void forward_baseline(double* d, const StageTwiddles& t) { forward_body<Vec2>(d, t); }
@@ -545,6 +555,8 @@ void fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum
     conjugate(table);
 }
 
+const BitReversalTable& bit_reversal_table() { return BIT_REVERSAL; }
+
 void make_stage_twiddles(StageTwiddles& stages, const TwiddleTable& table) {
     stages.cos[0] = 0.0;
     stages.sin[0] = 0.0;
@@ -577,6 +589,13 @@ void rfft_inverse(VectorUnit unit, FftBlock data, const StageTwiddles& inverse) 
 
 void fft_filter_block(VectorUnit unit, FftBlock block, std::span<const double, FFT_SIZE> spectrum,
                       const StageTwiddles& forward, const StageTwiddles& inverse) {
+    bit_reverse_permute(block);
+    fft_filter_reversed_block(unit, block, spectrum, forward, inverse);
+    bit_reverse_permute(block);
+}
+
+void fft_filter_reversed_block(VectorUnit unit, FftBlock block, std::span<const double, FFT_SIZE> spectrum,
+                               const StageTwiddles& forward, const StageTwiddles& inverse) {
 #if QERN_HAVE_WIDE_VECTORS
     if (unit == VectorUnit::avx512) return filter_block_avx512(block, spectrum.data(), forward, inverse);
     if (unit == VectorUnit::avx2) return filter_block_avx2(block, spectrum.data(), forward, inverse);

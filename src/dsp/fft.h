@@ -7,6 +7,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <span>
 
 #include "dsp/vector_unit.h"
@@ -22,6 +23,11 @@ struct Twiddle {
 // Entry k holds (cos(k s), sin(k s)), s = -2 pi / 8192 for the forward direction.
 using TwiddleTable = std::array<Twiddle, FFT_SIZE>;
 using FftBlock = std::span<double, FFT_SIZE>;
+
+// Entry i holds the 13-bit reversal of i: bit_reverse_permute moves
+// data[i] to index table[i].
+using BitReversalTable = std::array<std::uint16_t, FFT_SIZE>;
+const BitReversalTable& bit_reversal_table();
 
 // Fills `table`; `forward` nonzero gives angles -2 pi k / 8192, 0 gives +2 pi k / 8192.
 void make_twiddle_table(TwiddleTable& table, int forward);
@@ -62,5 +68,10 @@ void fft_filter_block(FftBlock block, std::span<const double, FFT_SIZE> spectrum
 // its conjugate; the same result bit for bit.
 void fft_filter_block(VectorUnit unit, FftBlock block, std::span<const double, FFT_SIZE> spectrum,
                       const StageTwiddles& forward, const StageTwiddles& inverse);
+// The same without the two permutations: `block` holds the input in
+// bit-reversed order and receives the output in bit-reversed order, so that
+// a caller can fold the permutations into its own copies.
+void fft_filter_reversed_block(VectorUnit unit, FftBlock block, std::span<const double, FFT_SIZE> spectrum,
+                               const StageTwiddles& forward, const StageTwiddles& inverse);
 
 }  // namespace qern
