@@ -4,7 +4,10 @@
 // array is formed and no sine or cosine is evaluated: stage L takes its
 // twiddles from the table with the stride 8192 / L. Within a stage the
 // butterflies of different blocks and different j touch disjoint elements,
-// so the order in which they are visited does not change any result.
+// so the order in which they are visited does not change any result: the
+// vector units run several butterflies of a stage at once (neighbouring j
+// in the long stages, neighbouring blocks in the short ones), each with the
+// operations of the plain loop below, on twiddles copied into stage order.
 #include "dsp/fft.h"
 
 #include <array>
