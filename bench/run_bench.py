@@ -34,7 +34,8 @@ def dense_bend(points):
     return "".join(out)
 
 
-# name, flags, length in ms, modulation, tempo and bend (or None)
+# name, flags, length in ms, modulation, and tempo and bend (or None, or "mid": the
+# note from the middle of the file)
 CASES = [
     ("no flags", "", 1200, 0, None),
     ("g-20", "g-20", 1200, 0, None),
@@ -46,6 +47,10 @@ CASES = [
     ("modulation 100", "", 1200, 100, None),
     ("dense pitch bend", "", 1200, 0, ("!120", dense_bend(240))),
     ("5-second note", "", 5000, 0, None),
+    # As a song sings a multi-syllable recording: the note uses the quarter of
+    # the file from 30 % of its length on (left blank and a negative right
+    # blank in ms, as oto.ini gives them).
+    ("note from mid-file", "", 1200, 0, "mid"),
 ]
 
 
@@ -103,9 +108,13 @@ def main():
                 folder = work / f"v{k}"
                 folder.mkdir(exist_ok=True)
                 shutil.copy(voice, folder / "in.wav")
-                args = ["in.wav", "out.wav", "C4", "100", flags, "0", str(length), "100", "0", "100",
+                left, right = "0", "0"
+                if bend == "mid":
+                    duration_ms = audio_seconds(voice) * 1000
+                    left, right = "%.3f" % (0.3 * duration_ms), "%.3f" % (-0.25 * duration_ms)
+                args = ["in.wav", "out.wav", "C4", "100", flags, left, str(length), "100", right, "100",
                         str(modulation)]
-                if bend:
+                if bend and bend != "mid":
                     args += list(bend)
                 run([str(QERN), "in.wav", "nul", "C4", "100"], folder)  # the cache
                 for _ in range(REPS):

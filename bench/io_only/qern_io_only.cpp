@@ -1,8 +1,10 @@
 // qern-io-only: the floor any note can reach. Takes qern's command line,
-// reads the input WAV and the arguments exactly as qern does, and writes a
+// reads the arguments and the input WAV's headers exactly as qern does,
+// decodes the samples of the region the note uses (from the left blank to
+// the right blank: what qern decodes, give or take a grain), and writes a
 // 16-bit WAV of the note's length (the requested length plus the tail, the
-// input's samples where it has them, silence after) without any analysis or
-// synthesis. scripts/bench.sh runs every note case paired against it.
+// region's samples where it has them, silence after) without any analysis
+// or synthesis. scripts/bench.sh runs every note case paired against it.
 //
 //   qern-io-only INPUT.wav OUTPUT.wav NOTE VELOCITY [FLAGS ...]   (as qern)
 #include <algorithm>
@@ -21,12 +23,16 @@ int main(int argc, char** argv) {
     }
     RunArguments arguments;
     DecodedInput input;
-    if (parse_arguments(argc, argv, arguments, input) != 0) return 1;
+    if (parse_arguments(argc, argv, arguments, input, InputReading::deferred) != 0) return 1;
+    const NoteSettings& note = arguments.note;
+    const int region_end = input.samples.count() - note.right_blank;
+    decode_samples(input, note.left_blank, region_end);
     const long long length = static_cast<long long>(arguments.note.required_length) + OUTPUT_TAIL;
     if (length > INT_MAX - 2 * SAMPLE_MARGIN) return 1;
-    SampleBuffer output = SampleBuffer::allocate(static_cast<int>(length));
+    SampleBuffer output = SampleBuffer::allocate_in_bulk(static_cast<int>(length));  // as qern's note
     if (output.empty()) return 1;
-    const int copied = std::min(output.count(), input.samples.count());
-    std::copy(input.samples.data(), input.samples.data() + copied, output.data());
+    const int first = std::clamp(note.left_blank, 0, input.samples.count());
+    const int copied = std::clamp(region_end - first, 0, output.count());
+    std::copy(input.samples.data() + first, input.samples.data() + first + copied, output.data());
     return write_wav_file(arguments.output_path, output, input.sample_rate) == 0 ? 0 : 1;
 }

@@ -291,7 +291,7 @@ int create_pitch_mark_file(const DecodedInput& input, const std::string& cache_p
     return 0;
 }
 
-FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& input_path, int flag_R) {
+FileHandle open_pitch_mark_cache(DecodedInput& input, const std::string& input_path, int flag_R) {
     // An older program named the cache after the whole input name.
     remove_file(input_path + ".pmk");
 
@@ -317,6 +317,8 @@ FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& i
         rejected = read_whole_file(cache);
     }
 
+    // The analysis takes every sample.
+    decode_all_samples(input);
     if (create_pitch_mark_file(input, cache) != 0) {
         log_error(MSG_CACHE_RECORDING_FAILED, ERROR_PREFIX);
         if (rejected && read_whole_file(cache) == rejected) remove_file(cache);

@@ -24,8 +24,9 @@ inline constexpr int PMK_ENTRY_SIZE = 8;
 // Returns the cache file of the input at `input_path` open for reading,
 // analysing `input` (its samples) first when no usable cache exists (none,
 // an old version, or one last modified before the input file) or `flag_R`
-// is set; null after logging on failure.
-FileHandle open_pitch_mark_cache(const DecodedInput& input, const std::string& input_path, int flag_R);
+// is set; null after logging on failure. An input still being read from its
+// file (open_wav_file) is read through before it is analysed.
+FileHandle open_pitch_mark_cache(DecodedInput& input, const std::string& input_path, int flag_R);
 
 // Loads the mean period and the marks from an open cache file into
 // `result`. Every entry is checked against an input of `sample_count`

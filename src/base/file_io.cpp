@@ -160,6 +160,10 @@ bool seek_relative(std::FILE* file, std::int64_t offset) {
     return seek64(file, offset, SEEK_CUR) == 0;
 }
 
+std::int64_t file_position(std::FILE* file) { return tell64(file); }
+
+bool seek_to(std::FILE* file, std::int64_t position) { return seek64(file, position, SEEK_SET) == 0; }
+
 std::int64_t bytes_remaining(std::FILE* file) {
     const std::int64_t here = tell64(file);
     if (here < 0 || seek64(file, 0, SEEK_END) != 0) return -1;

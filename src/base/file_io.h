@@ -37,6 +37,10 @@ bool names_same_file(const std::string& a, const std::string& b);
 // Moves the position of `file` by `offset` bytes (64-bit on every platform).
 // Returns true on success.
 bool seek_relative(std::FILE* file, std::int64_t offset);
+// The position of `file` in bytes from its start, -1 when it cannot be told;
+// and a move to such a position (false on failure).
+std::int64_t file_position(std::FILE* file);
+bool seek_to(std::FILE* file, std::int64_t position);
 // The number of bytes from the current position to the end of `file`, the
 // position unchanged; -1 when it cannot be told.
 std::int64_t bytes_remaining(std::FILE* file);

@@ -47,6 +47,16 @@ public:
         SampleBuffer b;
         if (count < 0) return b;
         const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
+        b.storage_ = BulkDoubles(new (std::nothrow) double[total](), BulkDelete{});
+        if (b.storage_) b.count_ = count;
+        return b;
+    }
+    // The same, its pages taken in bulk (base/bulk_memory.h): for the large
+    // buffers of a single note, not for a process that reuses its heap.
+    static SampleBuffer allocate_in_bulk(int count) {
+        SampleBuffer b;
+        if (count < 0) return b;
+        const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
         b.storage_ = allocate_bulk_zeroed(total);
         if (b.storage_) b.count_ = count;
         return b;

@@ -147,14 +147,16 @@ int read_pitch_bend_arguments(const char* tempo_or_bend, const char* curve, int 
     return 0;
 }
 
-int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput& input) {
+int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput& input, InputReading reading) {
     if (argc < 5) {
         log_error(MSG_TOO_FEW_ARGUMENTS, ERROR_PREFIX);
         note_failure("too few arguments (%d; input, output, note and velocity are needed)", argc - 1);
         return -1;
     }
     arguments.input_path = argv[1];
-    if (read_wav_file(arguments.input_path, input) != 0) return -1;
+    const int read = reading == InputReading::whole ? read_wav_file(arguments.input_path, input)
+                                                    : open_wav_file(arguments.input_path, input);
+    if (read != 0) return -1;
     arguments.output_path = argv[2];
 
     const FlagValues flags = parse_flags(argc > 5 ? argv[5] : "");

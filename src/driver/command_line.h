@@ -26,14 +26,20 @@ struct FlagValues {
     int t = 0;        // pitch offset, tenths of a semitone
 };
 
+// How the input's samples are read: all at once, or only its headers, the
+// samples decoded later as they are wanted (decode_samples in
+// wav/wav_reader.h).
+enum class InputReading { whole, deferred };
+
 // Reads the command line (argv[0] is the program):
-//   1 input WAV path (UTF-8; loaded into `input` at once)  2 output WAV path
+//   1 input WAV path (UTF-8; loaded into `input` as `reading` says)  2 output WAV path
 //   (UTF-8)  3 note name  4 velocity  5 flags  6 left blank ms  7 required
 //   length ms  8 consonant ms  9 right blank ms  10 volume %  11 modulation %
 //   12 "!" and tempo, or an old-form pitch-bend string  13 pitch-bend string
 // Arguments from 3 on are bytes in the platform's command-line encoding.
 // Returns 0, or -1 after logging.
-int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput& input);
+int parse_arguments(int argc, char** argv, RunArguments& arguments, DecodedInput& input,
+                    InputReading reading = InputReading::whole);
 
 // Reads the flag letters g, H, P, R and t (each followed by its integer),
 // scanning from the last character to the first, so that the leftmost of a

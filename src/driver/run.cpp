@@ -47,7 +47,10 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
     RunArguments arguments;
     DecodedInput input;
     // Nothing is written before the output is known to spare the input.
-    if (parse_arguments(argc, argv, arguments, input) != 0 || !output_spares_input(arguments)) {
+    // The samples are decoded when it is known which of them are wanted: all
+    // of them for an analysis, else the stretch the note's grains read.
+    if (parse_arguments(argc, argv, arguments, input, InputReading::deferred) != 0 ||
+        !output_spares_input(arguments)) {
         log_error(MSG_COMMAND_LINE_FAILED, ERROR_PREFIX);
         note_failure("invalid command line");
         return RunResult::FAILED;
@@ -68,6 +71,9 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
                      pitch_mark_cache_name(arguments.input_path).c_str());
         return RunResult::FAILED;
     }
+    const SampleRange wanted = samples_the_note_reads(analysis, arguments.note, input.samples.count());
+    decode_samples(input, wanted.first, wanted.last);
+    input.source.reset();  // the note reads nothing else: the input file is closed
     SampleBuffer output;
     if (stages.synthesize(input, analysis, arguments.note, output) != 0) {
         log_error(MSG_SYNTHESIS_FAILED, ERROR_PREFIX);

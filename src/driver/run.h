@@ -17,7 +17,7 @@ inline constexpr int VERSION_MINOR = 19;
 
 // The steps after the command line, replaceable in tests.
 struct RunStages {
-    FileHandle (*open_pitch_mark_cache)(const DecodedInput& input, const std::string& input_path,
+    FileHandle (*open_pitch_mark_cache)(DecodedInput& input, const std::string& input_path,
                                         int flag_R);
     int (*read_pitch_mark_file)(std::FILE* stream, int sample_count, AnalysisResult& result);
     int (*synthesize)(const DecodedInput& input, const AnalysisResult& analysis,

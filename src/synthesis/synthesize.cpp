@@ -22,14 +22,41 @@ double milliseconds(double samples, const DecodedInput& input) {
     return input.sample_rate > 0 ? samples * 1000.0 / input.sample_rate : 0.0;
 }
 
+// The first sample past every grain the walk of a section ending at E can
+// cut: the walk takes the marks in order and stops after the first one at or
+// beyond E (or at the end entry).
+long long walk_reach(const std::vector<PitchMarkEntry>& marks, long long E) {
+    long long reach = 0;
+    for (const PitchMarkEntry& entry : marks) {
+        if (entry.period == 0) break;
+        reach = std::max(reach, static_cast<long long>(entry.position) + std::min(entry.period, GRAIN_MAX_PERIOD));
+        if (entry.position >= E) break;
+    }
+    return reach;
+}
+
 }  // namespace
+
+SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSettings& note, int sample_count) {
+    // The sections as synthesize lays them; a grain of a section never reads
+    // before the section's start.
+    const long long fixed_start = note.left_blank;
+    const long long fixed_end = fixed_start + note.consonant_length;
+    const long long vowel_start = clamp_to_int(fixed_end);
+    const long long vowel_end =
+        vowel_start + clamp_to_int(static_cast<long long>(sample_count) - note.right_blank - fixed_end);
+    const long long first = std::min(fixed_start, vowel_start);
+    const long long last = std::max(walk_reach(analysis.marks, fixed_end), walk_reach(analysis.marks, vowel_end));
+    return SampleRange{static_cast<int>(std::clamp<long long>(first, 0, sample_count)),
+                       static_cast<int>(std::clamp<long long>(last, 0, sample_count))};
+}
 
 int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
                SampleBuffer& output) {
     const long long length = static_cast<long long>(note.required_length) + OUTPUT_TAIL;
     SampleBuffer note_samples;
     if (length >= 0 && length <= INT_MAX - 2 * SAMPLE_MARGIN) {
-        note_samples = SampleBuffer::allocate(static_cast<int>(length));
+        note_samples = SampleBuffer::allocate_in_bulk(static_cast<int>(length));
     }
     if (note_samples.empty()) {
         log_error(MSG_OUTPUT_MEMORY, ERROR_PREFIX);

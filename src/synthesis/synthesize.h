@@ -16,4 +16,14 @@ namespace qern {
 int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
                SampleBuffer& output);
 
+// The input samples [first, last) a synthesis of `note` can read, for an
+// input of `sample_count` samples: from the start of its first section to a
+// grain's reach past the mark where the walk of each section ends. Samples
+// outside it do not change the note.
+struct SampleRange {
+    int first = 0;
+    int last = 0;
+};
+SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSettings& note, int sample_count);
+
 }  // namespace qern

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/error_log.h"
@@ -268,26 +270,23 @@ int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
     return 0;
 }
 
-int read_sample_data(std::FILE* file, const WavFormat& format, int sample_count,
-                     SampleBuffer& samples) {
-    samples = SampleBuffer::allocate(sample_count);
-    if (samples.empty()) {
-        log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
-        note_failure_reason("out of memory for %d samples", sample_count);
-        return -1;
-    }
+namespace {
+
+// Reads `count` frames from where `file` stands into out[0 .. count-1], each
+// the mean of its channels. Returns false when the file ended before them:
+// a value the file ends inside is not added, the frame keeps the values read
+// before it (divided by the channel count), and later frames are not
+// written.
+bool read_frames(std::FILE* file, const WavFormat& format, double* out, int count) {
     const int bytes_per_sample = format.bytes_per_sample();
     const int channel_count = format.channel_count;
     const std::size_t value_bytes = static_cast<std::size_t>(bytes_per_sample);
     const std::size_t frame_bytes = value_bytes * static_cast<std::size_t>(channel_count);
-    std::vector<unsigned char> bytes(frame_bytes * FRAMES_PER_READ);
-    double* out = samples.data();
-    for (int first = 0; first < sample_count;) {
-        const int frames = std::min(FRAMES_PER_READ, sample_count - first);
+    std::vector<unsigned char> bytes(frame_bytes * static_cast<std::size_t>(std::min(FRAMES_PER_READ, count)));
+    for (int first = 0; first < count;) {
+        const int frames = std::min(FRAMES_PER_READ, count - first);
         const std::size_t wanted = frame_bytes * static_cast<std::size_t>(frames);
         const std::size_t got = std::fread(bytes.data(), 1, wanted, file);
-        // A value the file ends inside is not added; the frame keeps the
-        // values read before it, divided by the channel count.
         for (int i = 0; i < frames; ++i) {
             double sum = 0.0;
             for (int c = 0; c < channel_count; ++c) {
@@ -297,9 +296,86 @@ int read_sample_data(std::FILE* file, const WavFormat& format, int sample_count,
             }
             out[first + i] = sum / channel_count;
         }
-        if (got < wanted) break;  // the file ended: later samples stay 0.0
+        if (got < wanted) return false;  // the file ended: later samples stay 0.0
         first += frames;
     }
+    return true;
+}
+
+}  // namespace
+
+// The file an input's samples are still to be decoded from.
+struct WavSource {
+    FileHandle file;
+    WavFormat format;
+    std::int64_t data_start = 0;  // the first sample byte
+};
+
+int read_sample_data(std::FILE* file, const WavFormat& format, int sample_count,
+                     SampleBuffer& samples) {
+    samples = SampleBuffer::allocate(sample_count);
+    if (samples.empty()) {
+        log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for %d samples", sample_count);
+        return -1;
+    }
+    read_frames(file, format, samples.data(), sample_count);
+    return 0;
+}
+
+int decode_samples(DecodedInput& input, int first, int last) {
+    WavSource* source = input.source.get();
+    if (source == nullptr) return 0;
+    first = std::max(first, 0);
+    last = std::min(last, input.samples.count());
+    if (first >= last) return 0;
+    const std::int64_t frame_bytes =
+        static_cast<std::int64_t>(source->format.bytes_per_sample()) * source->format.channel_count;
+    // A file that cannot be positioned or ends early leaves zeros, as when
+    // it is read through.
+    if (seek_to(source->file.get(), source->data_start + static_cast<std::int64_t>(first) * frame_bytes)) {
+        read_frames(source->file.get(), source->format, input.samples.data() + first, last - first);
+    }
+    return 0;
+}
+
+int decode_all_samples(DecodedInput& input) {
+    decode_samples(input, 0, input.samples.count());
+    input.source.reset();
+    return 0;
+}
+
+int open_wav_file(const std::string& path, DecodedInput& input) {
+    input = DecodedInput{};
+    FileHandle file = open_file(path, "rb");
+    if (!file) {
+        log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
+        note_failure("cannot open input file \"%s\"", path.c_str());
+        return -1;
+    }
+    if (!has_wav_extension(path)) {
+        log_error(MSG_UNKNOWN_EXTENSION, ERROR_PREFIX);
+        note_failure("input file \"%s\" does not end in .wav or .WAV", path.c_str());
+        return -1;
+    }
+    auto source = std::make_shared<WavSource>();
+    int sample_count = 0;
+    if (read_wav_headers(file.get(), source->format, sample_count) != 0) {
+        note_failure("cannot read input file \"%s\"", path.c_str());
+        return -1;
+    }
+    source->data_start = file_position(file.get());
+    input.samples = SampleBuffer::allocate_in_bulk(sample_count);
+    if (source->data_start < 0 || input.samples.empty()) {
+        log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for %d samples", sample_count);
+        note_failure("cannot read input file \"%s\"", path.c_str());
+        input = DecodedInput{};
+        return -1;
+    }
+    source->file = std::move(file);
+    input.sample_rate = source->format.sample_rate;
+    input.source = std::move(source);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "base/sample_buffer.h"
@@ -21,11 +22,17 @@ namespace qern {
 // run allocate or read far beyond the file.
 inline constexpr std::int64_t MAX_DATA_SHORTFALL = 1 << 20;
 
+struct WavSource;
+
 // A voice sample as the analysis and the synthesis take it: mono samples
 // (samples.count() of them, with zero margins) at sample_rate Hz.
+// Opened with open_wav_file, the samples are read from the file as they are
+// wanted (decode_samples): `source` is then the open file, and the buffer
+// holds zeros where nothing was decoded yet.
 struct DecodedInput {
     int sample_rate = 0;
     SampleBuffer samples;
+    std::shared_ptr<WavSource> source;
 };
 
 // How the sample values of a file are stored.
@@ -45,6 +52,20 @@ struct WavFormat {
 // ".WAV") into `input`. Returns 0, or -1 after logging, with no samples in
 // `input`. The file is closed either way.
 int read_wav_file(const std::string& path, DecodedInput& input);
+
+// As read_wav_file, but only the headers are read: `input` gets its sample
+// rate and a buffer of zeros of the sample count, and keeps the file open
+// for decode_samples. Returns 0, or -1 after logging.
+int open_wav_file(const std::string& path, DecodedInput& input);
+
+// Decodes the samples [first, last) (clamped to the buffer) of an input
+// opened with open_wav_file, exactly as read_wav_file would have them;
+// nothing when the input has no open file. Returns 0.
+int decode_samples(DecodedInput& input, int first, int last);
+
+// Decodes every sample not decoded yet and closes the file: after it the
+// input is what read_wav_file gives. Returns 0.
+int decode_all_samples(DecodedInput& input);
 
 // Reads the RIFF, WAVE and fmt headers and finds the data chunk: fills
 // `format`, sets `sample_count` (frames the data chunk holds, at least 1)

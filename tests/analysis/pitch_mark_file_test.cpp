@@ -209,6 +209,23 @@ TEST(OpenPitchMarkCache, AnalysesWhenTheCacheIsAbsentShortOrOld) {
     }
 }
 
+// A run reads only the input's headers at first; its analysis must still
+// see every sample.
+TEST(OpenPitchMarkCache, AnInputStillBeingReadIsReadThroughBeforeItsAnalysis) {
+    test::TempDir dir;
+    const std::string path = dir.file("voice.wav");
+    test::write_file(path, test::wav16(test::harmonic_signal(11025, [](int) { return 150.0; }), 44100));
+    DecodedInput whole;
+    ASSERT_EQ(read_wav_file(path, whole), 0);
+    ASSERT_EQ(create_pitch_mark_file(whole, dir.file("expected.pmk")), 0);
+    DecodedInput deferred;
+    ASSERT_EQ(open_wav_file(path, deferred), 0);
+    FileHandle f = open_pitch_mark_cache(deferred, path, 0);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(test::read_bytes(dir.file("voice_wav.pmk")), test::read_bytes(dir.file("expected.pmk")));
+    EXPECT_EQ(deferred.source, nullptr);
+}
+
 TEST(OpenPitchMarkCache, ReusesACurrentCacheUnlessRIsGiven) {
     const Bytes fresh = fresh_cache();
     const Bytes current = pmk(17, 150.0, 1, {{100, 150}});

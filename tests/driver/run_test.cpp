@@ -38,7 +38,7 @@ struct StageScript {
 };
 StageScript g_script;
 
-FileHandle fake_open_cache(const DecodedInput&, const std::string&, int) {
+FileHandle fake_open_cache(DecodedInput&, const std::string&, int) {
     if (g_script.cache_fails) {
         log_error("%s(cache)\n", ERROR_PREFIX);
         return nullptr;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "dsp/kernels.h"
@@ -32,6 +33,26 @@ TEST(HannWindowCache, WeightsGiveApplyHannWindowBitForBit) {
     EXPECT_EQ(cache.entries.size(), 7u);
     EXPECT_EQ(hann_window(cache, 0), nullptr);
     EXPECT_EQ(hann_window(cache, -3), nullptr);
+}
+
+// Windows are handed out as pointers into the cache's chunks: one handed
+// out earlier stays valid and unchanged while later ones fill new chunks
+// (until the cache starts afresh), and a window longer than a chunk fits.
+TEST(HannWindowCache, EarlierWindowsStayInPlaceAsChunksAreAdded) {
+    HannWindowCache cache;
+    std::vector<std::pair<int, const double*>> handed;
+    for (const int n : {5000, 3100, 100, 9000, 2, 4097, 7000}) {
+        const double* weights = hann_window(cache, n);
+        ASSERT_NE(weights, nullptr) << n;
+        handed.emplace_back(n, weights);
+    }
+    EXPECT_GE(cache.chunks.size(), 4u);
+    for (const auto& [n, weights] : handed) {
+        std::vector<double> expected(static_cast<std::size_t>(n));
+        hann_weights(expected.data(), n);
+        EXPECT_EQ(hann_window(cache, n), weights) << n;
+        EXPECT_EQ(std::memcmp(weights, expected.data(), expected.size() * sizeof(double)), 0) << n;
+    }
 }
 
 TEST(HannWindowCache, StaysWithinItsBoundAndStartsAfreshWhenFull) {

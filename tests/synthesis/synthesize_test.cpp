@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -161,6 +163,74 @@ TEST(Synthesize, FarOvershootOfTheFixedPartStaysInsideTheBuffer) {
     EXPECT_EQ(setup.output.count(), 600 + OUTPUT_TAIL);
     const std::vector<int> laid = nonzero_indices(setup.output, 0, setup.output.count());
     ASSERT_FALSE(laid.empty());
+}
+
+}  // namespace
+}  // namespace qern
+
+namespace qern {
+namespace {
+
+// Marks of irregular periods (unvoiced stretches among them) over `count`
+// samples.
+std::vector<PitchMarkEntry> irregular_marks(int count, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> period(60, 400);
+    std::vector<PitchMarkEntry> marks;
+    for (int m = 50; m < count;) {
+        const int p = (m / 3000) % 4 == 3 ? UNVOICED_T0 : period(rng);
+        marks.push_back(PitchMarkEntry{m, p});
+        m += p;
+    }
+    return marks;
+}
+
+// A note whose input is NaN outside samples_the_note_reads comes out the
+// same, bit for bit, as from the whole input: the range holds every sample
+// a grain reads, for any blanks, consonant, grain scale and modulation.
+TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
+    const int count = 40000;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> noise(-20000.0, 20000.0);
+    std::vector<double> source(count);
+    for (double& v : source) v = noise(rng);
+    const std::vector<PitchMarkEntry> marks = irregular_marks(count, 5);
+    struct Blanks {
+        int left, consonant, right, required;
+    };
+    int narrower = 0;
+    for (const Blanks b : {Blanks{8000, 3000, 15000, 20000}, Blanks{0, 0, 0, 30000}, Blanks{12000, -2000, 20000, 9000},
+                           Blanks{30000, 20000, 0, 15000}, Blanks{20000, 1000, 19000, 5000}, Blanks{39990, 0, 0, 2000}}) {
+        for (const int g : {-100, 0, 35, 100}) {
+            NoteCase whole = make_note_case(count, [&](int i) { return source[static_cast<std::size_t>(i)]; }, marks, 200.0);
+            whole.note.left_blank = b.left;
+            whole.note.consonant_length = b.consonant;
+            whole.note.consonant_out_length = std::max(0, b.consonant);
+            whole.note.right_blank = b.right;
+            whole.note.required_length = b.required;
+            whole.note.flag_g = g;
+            whole.note.modulation = 40;
+            const SampleRange range = samples_the_note_reads(whole.analysis, whole.note, count);
+            ASSERT_LE(0, range.first);
+            ASSERT_LE(range.last, count);
+            if (range.last - range.first < count / 2) ++narrower;
+
+            NoteCase part = make_note_case(count, [&](int i) {
+                return i >= range.first && i < range.last ? source[static_cast<std::size_t>(i)]
+                                                          : std::numeric_limits<double>::quiet_NaN();
+            }, marks, 200.0);
+            part.note = whole.note;
+            ::testing::internal::CaptureStderr();
+            const int whole_result = synthesize(whole.input, whole.analysis, whole.note, whole.output);
+            const int part_result = synthesize(part.input, part.analysis, part.note, part.output);
+            ::testing::internal::GetCapturedStderr();
+            ASSERT_EQ(whole_result, part_result);
+            ASSERT_EQ(whole.output.count(), part.output.count());
+            EXPECT_EQ(std::memcmp(whole.output.data(), part.output.data(), sizeof(double) * whole.output.count()), 0)
+                << "left " << b.left << " consonant " << b.consonant << " right " << b.right << " g " << g;
+        }
+    }
+    EXPECT_GE(narrower, 8);  // the range is not simply the whole input
 }
 
 }  // namespace

@@ -197,3 +197,55 @@ TEST_F(WavReader, PathShorterThanFourCharactersIsAWrongExtension) {
 
 }  // namespace
 }  // namespace qern
+
+namespace qern {
+namespace {
+
+// Samples of `input` as a vector.
+std::vector<double> all_samples(const DecodedInput& input) {
+    return std::vector<double>(input.samples.data(), input.samples.data() + input.samples.count());
+}
+
+TEST(DeferredWavReading, StretchesDecodeAsTheWholeReadAndLeaveZerosElsewhere) {
+    test::TempDir dir;
+    std::vector<int> many(70000);
+    for (std::size_t i = 0; i < many.size(); ++i) many[i] = static_cast<int>((i * 7919) % 65536) - 32768;
+    // Stereo 16-bit, a chunk before the data, a file that ends inside a frame,
+    // 24-bit mono, and one longer than a read block.
+    const std::vector<std::string> files = {
+        test::wav_file(fmt_body(2, 16, 44100), pcm16({100, 300, -3, 0, 7, 9, 11, 13, -5, 5})),
+        test::wav_file(fmt_body(1, 16, 44100), pcm16({1, 2, 3, 4, 5, 6}), -1, "LIST" + le32(4) + "abcd"),
+        test::wav_file(fmt_body(2, 16, 44100), pcm16({10, 20, 30, 40, 50}), 28),
+        test::wav_file(fmt_body(1, 24, 48000), std::string("\xFF\xFF\xFF\x01\x00\x80\xFF\xFF\x7F\x02\x00\x00", 12)),
+        test::wav_file(fmt_body(1, 16, 44100), pcm16(many)),
+    };
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        const std::string path = dir.file("in" + std::to_string(k) + ".wav");
+        test::write_file(path, files[k]);
+        DecodedInput whole;
+        ASSERT_EQ(read_wav_file(path, whole), 0);
+        const std::vector<double> expected = all_samples(whole);
+        const int n = whole.samples.count();
+
+        DecodedInput deferred;
+        ASSERT_EQ(open_wav_file(path, deferred), 0);
+        EXPECT_EQ(deferred.sample_rate, whole.sample_rate);
+        ASSERT_EQ(deferred.samples.count(), n);
+        EXPECT_EQ(all_samples(deferred), std::vector<double>(static_cast<std::size_t>(n), 0.0)) << k;
+        // Two stretches, out of order and clamped to the samples.
+        const int a = n / 3;
+        const int b = n - n / 4;
+        decode_samples(deferred, b, n + 100);
+        decode_samples(deferred, a, a + 1);
+        std::vector<double> partial(static_cast<std::size_t>(n), 0.0);
+        for (int i = b; i < n; ++i) partial[static_cast<std::size_t>(i)] = expected[static_cast<std::size_t>(i)];
+        partial[static_cast<std::size_t>(a)] = expected[static_cast<std::size_t>(a)];
+        EXPECT_EQ(all_samples(deferred), partial) << k;
+        decode_all_samples(deferred);
+        EXPECT_EQ(deferred.source, nullptr);
+        EXPECT_EQ(all_samples(deferred), expected) << k;
+    }
+}
+
+}  // namespace
+}  // namespace qern
