@@ -1,11 +1,8 @@
 // The analysis's own intermediate signals (the low-passed and high-passed
-// copies, the fundamental wave): SampleBuffer's layout, but taken from the
-// heap, and only the margins zeroed. Each step writes every sample of its
-// signal before reading it, so zero-filling the samples as well would be a
-// second pass over memory for nothing; and the heap hands the memory of one
-// analysis on to the next in the same process (qern-prep analyses a whole
-// voicebank), where freshly mapped pages for every buffer made the whole
-// analysis a sixth slower.
+// copies, the fundamental wave): SampleBuffer's layout, from the heap (so
+// that qern-prep's next analysis reuses the memory), with only the margins
+// zeroed. Each step writes every sample of its signal before reading it, so
+// zero-filling the samples as well would be a pass over memory for nothing.
 #pragma once
 
 #include <algorithm>
