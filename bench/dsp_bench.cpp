@@ -10,6 +10,7 @@
 #include "dsp/fft.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
+#include "dsp/vector_unit.h"
 #include "base/sample_buffer.h"
 
 namespace qern {
@@ -45,22 +46,57 @@ void BM_FftFilterSignal10s(benchmark::State& state) {
 }
 BENCHMARK(BM_FftFilterSignal10s)->Unit(benchmark::kMillisecond);
 
+// Unit -1: the plain loops (one butterfly at a time, on the twiddle table);
+// 0, 1, 2: VectorUnit baseline, avx2, avx512.
+bool skip_unavailable(benchmark::State& state) {
+    if (state.range(0) >= 0 && !vector_unit_available(static_cast<VectorUnit>(state.range(0)))) {
+        state.SkipWithError("vector unit not available");
+        return true;
+    }
+    return false;
+}
+
+void unit_args(benchmark::internal::Benchmark* b) {
+    b->ArgName("unit");
+    for (int unit = -1; unit <= 2; ++unit) b->Arg(unit);
+}
+
+struct Twiddles {
+    TwiddleTable table;
+    StageTwiddles forward;
+    StageTwiddles inverse;
+};
+
+std::unique_ptr<Twiddles> make_twiddles() {
+    auto t = std::make_unique<Twiddles>();
+    make_twiddle_table(t->table, 1);
+    make_stage_twiddles(t->forward, t->table);
+    t->inverse = t->forward;
+    for (double& s : t->inverse.sin) s = -s;
+    return t;
+}
+
 void BM_FftFilterBlock(benchmark::State& state) {
-    auto table = std::make_unique<TwiddleTable>();
-    make_twiddle_table(*table, 1);
+    if (skip_unavailable(state)) return;
+    auto twiddles = make_twiddles();
     auto spectrum = std::make_unique<std::array<double, FFT_SIZE>>();
     make_highpass_kernel(*spectrum, 20.0 / SAMPLE_RATE);
     bit_reverse_permute(*spectrum);
-    rfft_forward(*spectrum, *table);
+    rfft_forward(*spectrum, twiddles->table);
     SampleBuffer signal = make_signal(FFT_SIZE);
     auto block = std::make_unique<std::array<double, FFT_SIZE>>();
     for (auto _ : state) {
         std::copy(signal.data(), signal.data() + FFT_SIZE, block->begin());
-        fft_filter_block(*block, *spectrum, *table);
+        if (state.range(0) < 0) {
+            fft_filter_block(*block, *spectrum, twiddles->table);
+        } else {
+            fft_filter_block(static_cast<VectorUnit>(state.range(0)), *block, *spectrum, twiddles->forward,
+                             twiddles->inverse);
+        }
         benchmark::DoNotOptimize(block->data());
     }
 }
-BENCHMARK(BM_FftFilterBlock)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FftFilterBlock)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
 
 void BM_AutocorrelateFullFrame(benchmark::State& state) {
     SampleBuffer signal = make_signal(1024);
@@ -113,24 +149,41 @@ void BM_NormalizeAndClip5s(benchmark::State& state) {
 }
 BENCHMARK(BM_NormalizeAndClip5s)->Unit(benchmark::kMillisecond);
 
-// The three steps of a transform, each on a fresh copy of a block.
+// The three steps of a transform, each on a fresh copy of a block; the
+// transforms plain (unit -1) and on each vector unit.
 template <int Step>
 void BM_FftStep(benchmark::State& state) {
-    auto table = std::make_unique<TwiddleTable>();
-    make_twiddle_table(*table, Step == 2 ? 0 : 1);
+    if (skip_unavailable(state)) return;
+    auto twiddles = make_twiddles();
+    if (Step == 2) {
+        for (Twiddle& t : twiddles->table) t.sin = -t.sin;
+    }
     SampleBuffer signal = make_signal(FFT_SIZE);
     auto block = std::make_unique<std::array<double, FFT_SIZE>>();
+    const auto unit = static_cast<VectorUnit>(state.range(0));
     for (auto _ : state) {
         std::copy(signal.data(), signal.data() + FFT_SIZE, block->begin());
         if constexpr (Step == 0) bit_reverse_permute(*block);
-        if constexpr (Step == 1) rfft_forward(*block, *table);
-        if constexpr (Step == 2) rfft_inverse(*block, *table);
+        if constexpr (Step == 1) {
+            if (state.range(0) < 0) {
+                rfft_forward(*block, twiddles->table);
+            } else {
+                rfft_forward(unit, *block, twiddles->forward);
+            }
+        }
+        if constexpr (Step == 2) {
+            if (state.range(0) < 0) {
+                rfft_inverse(*block, twiddles->table);
+            } else {
+                rfft_inverse(unit, *block, twiddles->inverse);
+            }
+        }
         benchmark::DoNotOptimize(block->data());
     }
 }
-BENCHMARK(BM_FftStep<0>)->Name("BM_BitReversePermute")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_FftStep<1>)->Name("BM_RfftForward")->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_FftStep<2>)->Name("BM_RfftInverse")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FftStep<0>)->Name("BM_BitReversePermute")->Arg(-1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FftStep<1>)->Name("BM_RfftForward")->Apply(unit_args)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FftStep<2>)->Name("BM_RfftInverse")->Apply(unit_args)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace qern

@@ -57,6 +57,28 @@ void BM_LaggedProducts(benchmark::State& state) {
 }
 BENCHMARK(BM_LaggedProducts)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
 
+// The lags of one frame T0 frame, 0 and 49..512: lag 0 in a pass of its own
+// (range 0: plain loop; 1: lagged_products) against alongside the first group
+// (range 2: lagged_products_and_zero), on the chosen unit.
+void BM_FrameLagSums(benchmark::State& state) {
+    const std::vector<double> x = random_samples(1024, 0);
+    std::vector<double> r(1024);
+    const VectorUnit unit = best_vector_unit();
+    for (auto _ : state) {
+        if (state.range(0) == 0) {
+            lagged_products_plain(x.data(), 0, 0, r.data());
+            lagged_products_plain(x.data(), 49, 512, r.data());
+        } else if (state.range(0) == 1) {
+            lagged_products(unit, x.data(), 0, 0, r.data());
+            lagged_products(unit, x.data(), 49, 512, r.data());
+        } else {
+            lagged_products_and_zero(unit, x.data(), 49, 512, r.data());
+        }
+        benchmark::DoNotOptimize(r.data());
+    }
+}
+BENCHMARK(BM_FrameLagSums)->ArgName("way")->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
 // One fundamental-wave frame of period 200: 512 outputs of 799 taps.
 void BM_TappedSums(benchmark::State& state) {
     if (skip_unavailable(state)) return;

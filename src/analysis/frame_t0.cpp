@@ -1,7 +1,10 @@
 #include "analysis/frame_t0.h"
 
+#include <cassert>
+#include <cmath>
 #include <cstdlib>
 
+#include "analysis/scratch_signal.h"
 #include "analysis/t0_correction.h"
 #include "base/error_log.h"
 #include "dsp/kernels.h"
@@ -20,6 +23,22 @@ constexpr double LATE_PEAK_FACTOR = 1.05;
 // The first best must exceed this share of r(0); candidates 0.2 of it.
 constexpr double BEST_SHARE = 0.7;
 constexpr double CANDIDATE_SHARE = 0.2;
+
+// Whether find_extreme(0, ...) over the frame would pick a value strictly
+// inside (-SILENCE_LEVEL, SILENCE_LEVEL): it picks the largest magnitude, so
+// the frame is silent when no magnitude reaches the level. (A NaN is picked
+// only as the first value, and is not silent; anywhere else it is passed
+// over.) Stops at the first loud block, as a voiced frame soon has one.
+bool is_silent_frame(const double* x) {
+    constexpr int BLOCK = 16;
+    if (std::isnan(x[0])) return false;
+    for (int j = 0; j < AUTOCORRELATION_FRAME; j += BLOCK) {
+        bool loud = false;
+        for (int k = 0; k < BLOCK; ++k) loud |= std::fabs(x[j + k]) >= SILENCE_LEVEL;
+        if (loud) return false;
+    }
+    return true;
+}
 
 struct Place {
     int lag = 0;
@@ -80,32 +99,37 @@ int pick_t0_peak(std::span<double> r, std::span<std::int32_t, T0_CANDIDATE_COUNT
 }
 
 int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
-                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates) {
+                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates,
+                          SampleSpan work) {
     if (sample_count < 0 || sample_rate <= 0) return 0;
     const int frames = frame_count_for(sample_count);
     if (static_cast<int>(frame_periods.size()) < frames) return 0;
 
     // The low-passed copy, with zero margins: frame windows reach 512 samples
     // before sample 0 and at most 767 past the last sample.
-    SampleBuffer lowpassed = SampleBuffer::allocate(sample_count);
-    if (lowpassed.empty()) return 0;
+    ScratchSignal lowpassed;
+    if (work.empty()) {
+        lowpassed = allocate_scratch_signal(sample_count);
+        if (lowpassed.empty()) return 0;
+        work = lowpassed.span();
+    }
+    assert(work.begin <= -SAMPLE_MARGIN && work.end >= sample_count + SAMPLE_MARGIN);
     candidates.frames.assign(static_cast<std::size_t>(frames), {});
 
-    const SampleSpan copy = lowpassed.span();
+    const SampleSpan copy = work;
     if (fir_lowpass(samples, sample_count, copy, T0_LOWPASS_HZ / sample_rate) != 0) return 0;
 
-    std::array<double, AUTOCORRELATION_FRAME> frame{};
     std::array<double, AUTOCORRELATION_FRAME> correlation{};
-    const SampleSpan frame_view{frame.data(), 0, AUTOCORRELATION_FRAME};
-    const SampleSpan correlation_view{correlation.data(), 0, AUTOCORRELATION_FRAME};
+    const VectorUnit unit = best_vector_unit();
 
     for (int i = 0; i < frames; ++i) {
+        // The frame's window, read in place (the kernels only read it).
         const int window_start = i * FRAME_HOP - AUTOCORRELATION_FRAME / 2;
-        copy_samples(frame_view, AUTOCORRELATION_FRAME, copy, window_start);
+        (void)copy[window_start];  // bounds asserted in debug builds
+        (void)copy[window_start + AUTOCORRELATION_FRAME - 1];
+        const double* frame = copy.origin + window_start;
 
-        const int loudest = find_extreme(0, 0, frame_view, AUTOCORRELATION_FRAME);
-        const double peak = frame[static_cast<std::size_t>(loudest)];
-        if (peak > -SILENCE_LEVEL && peak < SILENCE_LEVEL) {
+        if (is_silent_frame(frame)) {
             frame_periods[i] = UNVOICED_T0;
             candidates.frames[static_cast<std::size_t>(i)].fill(0);
             continue;
@@ -113,8 +137,7 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
         // pick_t0_peak reads r(0) and r(49..512) only: the lags between are
         // not computed (they stay 0).
-        lagged_products(best_vector_unit(), frame.data(), 0, 0, correlation.data());
-        if (autocorrelate(MIN_VOICED_PERIOD - 1, frame_view, correlation_view, T0_MAX_LAG) != 0) return 0;
+        lagged_products_and_zero(unit, frame, MIN_VOICED_PERIOD - 1, T0_MAX_LAG, correlation.data());
         const int t0 = pick_t0_peak(std::span<double>(correlation.data(), T0_MAX_LAG + 1),
                                     candidates.frames[static_cast<std::size_t>(i)]);
         if (t0 == 0) {
@@ -128,10 +151,10 @@ int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
 
 int estimate_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
                       std::span<std::int32_t> frame_periods, T0CandidateTable* candidates,
-                      std::vector<std::int32_t>* raw_frame_periods) {
+                      std::vector<std::int32_t>* raw_frame_periods, SampleSpan work) {
     T0CandidateTable own_candidates;
     T0CandidateTable& table = candidates ? *candidates : own_candidates;
-    const int frames = estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, table);
+    const int frames = estimate_raw_frame_t0(samples, sample_count, sample_rate, frame_periods, table, work);
     if (frames == 0) return 0;
     const std::span<std::int32_t> track = frame_periods.first(static_cast<std::size_t>(frames));
     if (raw_frame_periods) raw_frame_periods->assign(track.begin(), track.end());

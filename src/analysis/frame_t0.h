@@ -50,17 +50,23 @@ int pick_t0_peak(std::span<double> r, std::span<std::int32_t, T0_CANDIDATE_COUNT
 // candidate table (resized to M frames) from `sample_count` samples of
 // `samples` (only read; reads up to 22 samples into each margin) at
 // `sample_rate` Hz. `frame_periods` must hold at least M entries.
-// Returns M, or 0 on failure.
+// Returns M, or 0 on failure. The low-passed copy is made in `work` when
+// given (the span of `sample_count` samples whose SAMPLE_MARGIN margins are
+// zero, as SampleBuffer::allocate and allocate_scratch_signal leave them),
+// else in memory of its own.
 int estimate_raw_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
-                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates);
+                          std::span<std::int32_t> frame_periods, T0CandidateTable& candidates,
+                          SampleSpan work = SampleSpan{});
 
 // The T0 track of the input: estimate_raw_frame_t0 followed by
 // correct_t0_track. For the tools that show the steps, `candidates` (when
 // given) keeps the candidate table and `raw_frame_periods` (when given) the
-// M frames before the correction. Returns the frame count M, or 0 on failure.
+// M frames before the correction; `work` as for estimate_raw_frame_t0.
+// Returns the frame count M, or 0 on failure.
 int estimate_frame_t0(SampleSpan samples, int sample_count, int sample_rate,
                       std::span<std::int32_t> frame_periods,
                       T0CandidateTable* candidates = nullptr,
-                      std::vector<std::int32_t>* raw_frame_periods = nullptr);
+                      std::vector<std::int32_t>* raw_frame_periods = nullptr,
+                      SampleSpan work = SampleSpan{});
 
 }  // namespace qern

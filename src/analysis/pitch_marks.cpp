@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/frame_t0.h"
+#include "analysis/scratch_signal.h"
 #include "base/error_log.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
@@ -22,8 +23,6 @@ namespace {
 constexpr int PERIOD_SEARCH_HALF = 5;
 // Frame outputs of the fundamental wave cover the 512 samples around a centre.
 constexpr int WAVE_HALF_SPAN = FRAME_HOP;
-constexpr int MAX_KERNEL_LENGTH = 2048;
-constexpr int KERNEL_CACHE_SLOTS = 16;
 
 int frame_period(std::span<const std::int32_t> frame_periods, int frame) {
     if (frame < 0 || frame >= static_cast<int>(frame_periods.size())) return UNVOICED_T0;
@@ -33,10 +32,10 @@ int frame_period(std::span<const std::int32_t> frame_periods, int frame) {
 bool is_rising_zero(SampleSpan wave, int i) { return wave[i - 1] < 0.0 && wave[i] >= 0.0; }
 
 // c[U] = sum over k = 1 .. 4T-1, in increasing k, of h[k] * x[U - k] for
-// U = 0 .. 511 (x points at the sample that pairs with U = 0, k = 0).
+// U = first .. 511 (x points at the sample that pairs with U = 0, k = 0).
 // The sums run across U on the vector unit; each keeps its order of addition.
-void filter_frame(const double* h, int kernel_end, const double* x, double* c) {
-    tapped_sums(best_vector_unit(), h, kernel_end, x, c, 2 * WAVE_HALF_SPAN);
+void filter_frame(const double* h, int kernel_end, const double* x, double* c, int first) {
+    tapped_sums(best_vector_unit(), h, kernel_end, x + first, c + first, 2 * WAVE_HALF_SPAN - first);
 }
 
 }  // namespace
@@ -88,17 +87,41 @@ int period_at(const MarkSources& sources, int position) {
 
 int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_count,
                              std::span<const std::int32_t> frame_periods) {
-    // The kernels of the last few periods: the track wanders among a few
-    // neighbouring periods, and a kernel costs two cosines per tap.
+    // One kernel for every period of the track, made before the frames:
+    // the track keeps coming back to a few neighbouring periods, and a
+    // kernel costs two cosines per tap. Kernel T holds taps 0 .. 4T-1 from
+    // kernels[kernel_start[T]] (tap 0 unused).
+    std::array<std::size_t, MAX_VOICED_PERIOD + 1> kernel_start{};
+    std::array<bool, MAX_VOICED_PERIOD + 1> has_kernel{};
+    std::size_t kernel_values = 0;
+    for (const std::int32_t t0 : frame_periods) {
+        if (t0 == UNVOICED_T0) continue;
+        // Estimated periods are 50..511; anything else would not fit the kernel.
+        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_VOICED_PERIOD) return -1;
+        if (has_kernel[static_cast<std::size_t>(t0)]) continue;
+        has_kernel[static_cast<std::size_t>(t0)] = true;
+        kernel_start[static_cast<std::size_t>(t0)] = kernel_values;
+        kernel_values += static_cast<std::size_t>(4 * t0);
+    }
     std::vector<double> kernels;
-    std::array<int, KERNEL_CACHE_SLOTS> kernel_t0{};  // 0: slot empty
-    int next_slot = 0;
     std::vector<double> filtered;
     try {
-        kernels.assign(static_cast<std::size_t>(KERNEL_CACHE_SLOTS) * MAX_KERNEL_LENGTH, 0.0);
+        kernels.resize(kernel_values);
         filtered.assign(2 * WAVE_HALF_SPAN, 0.0);
     } catch (const std::bad_alloc&) {
         return -1;
+    }
+    for (int t0 = MIN_VOICED_PERIOD; t0 <= MAX_VOICED_PERIOD; ++t0) {
+        if (!has_kernel[static_cast<std::size_t>(t0)]) continue;
+        double* h = kernels.data() + kernel_start[static_cast<std::size_t>(t0)];
+        // A cosine of period T under a Hann window four periods long.
+        const int kernel_end = 4 * t0;
+        const double step = TWO_PI / kernel_end;
+        h[0] = 0.0;
+        for (int k = 1; k < kernel_end; ++k) {
+            const double angle = (k * TWO_PI) / t0;
+            h[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
+        }
     }
 
     for (int n = -1024; n < sample_count + 1024; ++n) wave[n] = 0.0;
@@ -107,25 +130,8 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
     for (int i = 0; i < frames; ++i) {
         const int t0 = frame_periods[i];
         if (t0 == UNVOICED_T0) continue;
-        // Estimated periods are 50..511; anything else would not fit the kernel.
-        if (t0 < MIN_VOICED_PERIOD || t0 > MAX_VOICED_PERIOD) return -1;
         const int kernel_end = 4 * t0;  // taps 1 .. 4T-1
-
-        int slot = 0;
-        while (slot < KERNEL_CACHE_SLOTS && kernel_t0[static_cast<std::size_t>(slot)] != t0) ++slot;
-        if (slot == KERNEL_CACHE_SLOTS) {
-            slot = next_slot;
-            next_slot = (next_slot + 1) % KERNEL_CACHE_SLOTS;
-            kernel_t0[static_cast<std::size_t>(slot)] = t0;
-            double* h = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
-            // A cosine of period T under a Hann window four periods long.
-            const double step = TWO_PI / kernel_end;
-            for (int k = 1; k < kernel_end; ++k) {
-                const double angle = (k * TWO_PI) / t0;
-                h[k] = std::cos(angle) * (0.5 - 0.5 * std::cos(k * step));
-            }
-        }
-        const double* kernel = kernels.data() + static_cast<std::size_t>(slot) * MAX_KERNEL_LENGTH;
+        const double* kernel = kernels.data() + kernel_start[static_cast<std::size_t>(t0)];
 
         // filtered[U] = c(U - 256): the frame's output around its centre.
         const int centre = i * FRAME_HOP;
@@ -133,8 +139,16 @@ int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_cou
         const int last_read = centre + WAVE_HALF_SPAN - 1 + 2 * t0 - 1;
         (void)samples[first_read];  // bounds asserted in debug builds
         (void)samples[last_read];
-        filter_frame(kernel, kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0],
-                     filtered.data());
+        // A frame with the period of the frame before shares half its
+        // outputs with it: c(U) of this frame is c(U + 256) of that one, the
+        // same sum over the same samples. Only the second half is new.
+        int first_new = 0;
+        if (i > 0 && frame_periods[i - 1] == t0) {
+            std::copy(filtered.begin() + FRAME_HOP, filtered.end(), filtered.begin());
+            first_new = FRAME_HOP;
+        }
+        filter_frame(kernel, kernel_end, &samples[centre - WAVE_HALF_SPAN + 2 * t0], filtered.data(),
+                     first_new);
 
         const bool voiced_before = i > 0 && frame_periods[i - 1] != UNVOICED_T0;
         for (int n = 1; n < FRAME_HOP; ++n) {
@@ -241,21 +255,27 @@ int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
 }
 
 int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> frame_periods,
-                      const PitchMarkArrays& marks) {
+                      const PitchMarkArrays& marks, SampleSpan work) {
     const int count = input.samples.count();
     const int frames = static_cast<int>(frame_periods.size());
     const int capacity = static_cast<int>(std::min(marks.positions.size(), marks.periods.size()));
     if (input.samples.empty() || capacity < 1 || frames > frame_count_for(count)) return 0;
 
-    SampleBuffer wave_buffer = SampleBuffer::allocate(count);
+    // compute_fundamental_wave writes every sample of the wave.
+    ScratchSignal wave_buffer = allocate_scratch_signal(count);
     if (wave_buffer.empty()) return 0;
     // The marks are placed on a high-passed copy: the input stays as read,
     // so a note sounds the same whether its cache was made in this run or an
     // earlier one.
-    SampleBuffer filtered_buffer = SampleBuffer::allocate(count);
-    if (filtered_buffer.empty()) return 0;
-    const SampleSpan samples = filtered_buffer.span();
+    ScratchSignal filtered_buffer;
+    if (work.empty()) {
+        filtered_buffer = allocate_scratch_signal(count);
+        if (filtered_buffer.empty()) return 0;
+        work = filtered_buffer.span();
+    }
     const SampleSpan source = read_only_span(input.samples);
+    assert(work.begin == source.begin && work.end == source.end);
+    const SampleSpan samples = work;
     std::copy(source.origin + source.begin, source.origin + source.end, samples.origin + samples.begin);
     fft_filter_signal(samples, count, input.sample_rate);
 

@@ -61,7 +61,8 @@ int period_at(const MarkSources& sources, int position);
 // N + 1024 values after sample 0 and 1024 before it) with the pitch
 // fundamental wave of the samples: each voiced frame filtered by a cosine of
 // its period under a 4-period Hann window, cross-faded between frames.
-// Reads samples[-1277 .. N+1531]. Returns 0, or -1 when the scratch cannot be
+// Reads samples[-1277 .. N+1531]. Returns 0, or -1 (before touching `wave`)
+// when a voiced period lies outside 50..511 or the scratch cannot be
 // allocated.
 int compute_fundamental_wave(SampleSpan wave, SampleSpan samples, int sample_count,
                              std::span<const std::int32_t> frame_periods);
@@ -81,7 +82,10 @@ int place_run_marks(const MarkSources& sources, int first_frame, int end_frame,
 // are only read), then marks every voiced run of `frame_periods` (M
 // entries) and the gaps between them. marks.positions[0] is set to 0; marks.periods[0] is the
 // caller's start entry. Returns the index of the last mark, or 0 on failure.
+// The high-passed copy is made in `work` when given (a span of the input's
+// sample count and margins, whose contents do not matter), else in memory
+// of its own.
 int place_pitch_marks(const DecodedInput& input, std::span<const std::int32_t> frame_periods,
-                      const PitchMarkArrays& marks);
+                      const PitchMarkArrays& marks, SampleSpan work = SampleSpan{});
 
 }  // namespace qern

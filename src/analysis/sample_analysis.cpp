@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "analysis/scratch_signal.h"
 #include "base/error_log.h"
 #include "base/failure_summary.h"
 
@@ -41,9 +42,15 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
     steps.mark_periods[0] = UNVOICED_T0;
     steps.mark_positions[0] = 0;
 
+    // One buffer serves the low-passed copy of the frame T0 estimation and
+    // then the high-passed copy of the mark placement. (Without it, each
+    // step takes memory of its own and reports its own failure.)
+    const ScratchSignal work = allocate_scratch_signal(count);
+
     print_progress(TEXT_FRAME_T0_STARTED);
     const int frames = estimate_frame_t0(read_only_span(input.samples), count, input.sample_rate,
-                                         steps.frame_periods, &steps.candidates, &steps.raw_frame_periods);
+                                         steps.frame_periods, &steps.candidates, &steps.raw_frame_periods,
+                                         work.span());
     if (frames == 0) {
         steps.frame_periods.clear();
         log_error(MSG_FRAME_T0_FAILED, ERROR_PREFIX);
@@ -53,7 +60,7 @@ int analyse_sample(const DecodedInput& input, AnalysisResult& result, AnalysisTr
     steps.frame_periods.resize(static_cast<std::size_t>(frames));
 
     const int last = place_pitch_marks(input, steps.frame_periods,
-                                       PitchMarkArrays{steps.mark_periods, steps.mark_positions});
+                                       PitchMarkArrays{steps.mark_periods, steps.mark_positions}, work.span());
     if (last == 0) {
         log_error(MSG_MARKS_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks could be placed in its %d samples (too short?)", count);

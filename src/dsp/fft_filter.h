@@ -18,7 +18,7 @@ void make_highpass_kernel(std::span<double, FFT_SIZE> kernel, double x);
 // kernel of make_highpass_kernel(20 / sample_rate) applied to the extended
 // signal, zero outside that range. Nothing beyond the margins is read or
 // written. Signals shorter than FFT_SIZE are left untouched, and so is the
-// signal when sample_rate <= 0 or the 256 KiB of working storage cannot be
+// signal when sample_rate <= 0 or the 400 KiB of working storage cannot be
 // allocated (there is no result to report).
 void fft_filter_signal(SampleSpan values, int count, int sample_rate);
 

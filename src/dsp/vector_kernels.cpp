@@ -23,31 +23,51 @@ template <class V>
 inline constexpr int LANES = static_cast<int>(sizeof(V) / sizeof(double));
 
 constexpr int FRAME = AUTOCORRELATION_FRAME;
-// Zeros after the frame's copy: a group of lags reads up to 2 G - 2 values
-// past the shortest lag's overlap.
-constexpr int FRAME_PADDING = 128;
+// The largest group of lags, and the copy of the frame's end that groups
+// finish on: its last LAG_TAIL samples, then zeros.
+constexpr int LAG_TAIL = 64;
+constexpr int LAG_TAIL_COPY = 3 * LAG_TAIL;
 
-// Lags k .. k + A W - 1 of lagged_products over the padded copy xp, stored
-// where they are not above `last`. Every lane runs j over the overlap of
-// the group's first lag; past its own overlap a lane multiplies by the zero
-// padding and adds +-0, which leaves its sum as it was (a sum that starts at
-// +0 is never -0, and the samples are finite).
-template <class V, int A>
-[[gnu::always_inline]] inline void lag_group(const double* xp, int k, int last, double* r) {
+// Lags k .. k + A W - 1 of lagged_products, stored where they are not above
+// `last`. Every lane runs j over the overlap of the group's first lag: on
+// the frame itself while every lane's product lies inside it, then on the
+// copy of its end (`tail`: x[FRAME - LAG_TAIL + i] at i), where a lane past
+// its own overlap multiplies by a zero and adds +-0, which leaves its sum as
+// it was (a sum that starts at +0 is never -0, and the samples are finite).
+// With ZERO, the group also takes the sum of lag 0 over its overlap
+// (j = 0 .. FRAME - k - 1, in increasing j) in a scalar alongside: the
+// vector loop's loads leave time for it.
+template <class V, int A, bool ZERO>
+[[gnu::always_inline]] inline void lag_group(const double* x, const double* tail, int k, int last, double* r,
+                                             double& zero) {
     constexpr int W = LANES<V>;
     constexpr int G = A * W;
-    static_assert(G <= FRAME_PADDING);
+    static_assert(G <= LAG_TAIL);
     V sum[A] = {};
-    const int end = FRAME - k;
-    for (int j = 0; j < end; ++j) {
-        const double xj = xp[j];
-        const double* xk = xp + j + k;
+    double z = 0.0;
+    const int inside = FRAME - k - (G - 1);
+    for (int j = 0; j < inside; ++j) {
+        const double xj = x[j];
+        const double* xk = x + j + k;
         for (int a = 0; a < A; ++a) {
             V v;
             std::memcpy(&v, xk + a * W, sizeof v);
             sum[a] += xj * v;
         }
+        if constexpr (ZERO) z += xj * xj;
     }
+    const int end = FRAME - k;
+    for (int j = inside; j < end; ++j) {
+        const double xj = x[j];
+        const double* xk = tail + (j + k - (FRAME - LAG_TAIL));
+        for (int a = 0; a < A; ++a) {
+            V v;
+            std::memcpy(&v, xk + a * W, sizeof v);
+            sum[a] += xj * v;
+        }
+        if constexpr (ZERO) z += xj * xj;
+    }
+    if constexpr (ZERO) zero = z;
     double s[G];
     std::memcpy(s, sum, sizeof s);
     for (int g = 0; g < G && k + g <= last; ++g) {
@@ -57,24 +77,38 @@ template <class V, int A>
 }
 
 // Lags k .. last in groups of A vectors while more than half a group is
-// left, then in groups half as large.
+// left, then in groups half as large. When `zero_end` is 0 on entry, the
+// first group also sums lag 0 into `zero`, over j < zero_end (set then).
 template <class V, int A>
-[[gnu::always_inline]] inline void lag_groups(const double* xp, int k, int last, double* r) {
+[[gnu::always_inline]] inline void lag_groups(const double* x, const double* tail, int k, int last, double* r,
+                                              double& zero, int& zero_end) {
     constexpr int G = A * LANES<V>;
+    if (zero_end == 0 && (A == 1 ? k <= last : last - k + 1 > G / 2)) {
+        lag_group<V, A, true>(x, tail, k, last, r, zero);
+        zero_end = FRAME - k;
+        k += G;
+    }
     if constexpr (A == 1) {
-        for (; k <= last; k += G) lag_group<V, 1>(xp, k, last, r);
+        for (; k <= last; k += G) lag_group<V, 1, false>(x, tail, k, last, r, zero);
     } else {
-        for (; last - k + 1 > G / 2; k += G) lag_group<V, A>(xp, k, last, r);
-        lag_groups<V, A / 2>(xp, k, last, r);
+        for (; last - k + 1 > G / 2; k += G) lag_group<V, A, false>(x, tail, k, last, r, zero);
+        lag_groups<V, A / 2>(x, tail, k, last, r, zero, zero_end);
     }
 }
 
 template <class V, int A>
-[[gnu::always_inline]] inline void lagged_products_body(const double* x, int first, int last, double* r) {
-    double xp[FRAME + FRAME_PADDING];
-    std::memcpy(xp, x, FRAME * sizeof(double));
-    std::memset(xp + FRAME, 0, FRAME_PADDING * sizeof(double));
-    lag_groups<V, A>(xp, first, last, r);
+[[gnu::always_inline]] inline void lagged_products_body(const double* x, int first, int last, double* r,
+                                                        bool with_zero) {
+    double tail[LAG_TAIL_COPY];
+    std::memcpy(tail, x + (FRAME - LAG_TAIL), LAG_TAIL * sizeof(double));
+    std::memset(tail + LAG_TAIL, 0, (LAG_TAIL_COPY - LAG_TAIL) * sizeof(double));
+    double zero = 0.0;
+    int zero_end = with_zero ? 0 : FRAME;
+    lag_groups<V, A>(x, tail, first, last, r, zero, zero_end);
+    if (!with_zero) return;
+    // The rest of lag 0 (all of it when there were no other lags).
+    for (int j = zero_end; j < FRAME; ++j) zero += x[j] * x[j];
+    r[0] = 512.0 * zero / static_cast<double>(FRAME);
 }
 
 // Outputs u0 .. u0 + A W - 1 of tapped_sums.
@@ -146,9 +180,10 @@ constexpr int WIDE_LAG_VECTORS = 8;
 constexpr int TAP_VECTORS = 8;
 constexpr int SYMMETRIC_VECTORS = 4;
 
-void lagged_products_baseline(const double* x, int first, int last, double* r) {
-    lagged_products_body<Vec2, LAG_VECTORS>(x, first, last, r);
+void lagged_products_baseline(const double* x, int first, int last, double* r, bool with_zero) {
+    lagged_products_body<Vec2, LAG_VECTORS>(x, first, last, r, with_zero);
 }
+
 void tapped_sums_baseline(const double* h, int kernel_end, const double* x, double* y, int count) {
     tapped_sums_body<Vec2, TAP_VECTORS>(h, kernel_end, x, y, count);
 }
@@ -157,8 +192,9 @@ void symmetric_taps_baseline(const double* h, const double* x, double* y, int co
 }
 
 #if QERN_HAVE_WIDE_VECTORS
-__attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r) {
-    lagged_products_body<Vec4, WIDE_LAG_VECTORS>(x, first, last, r);
+__attribute__((target("avx2"))) void lagged_products_avx2(const double* x, int first, int last, double* r,
+                                                          bool with_zero) {
+    lagged_products_body<Vec4, WIDE_LAG_VECTORS>(x, first, last, r, with_zero);
 }
 __attribute__((target("avx2"))) void tapped_sums_avx2(const double* h, int kernel_end, const double* x,
                                                       double* y, int count) {
@@ -169,8 +205,8 @@ __attribute__((target("avx2"))) void symmetric_taps_avx2(const double* h, const 
     symmetric_taps_body<Vec4, SYMMETRIC_VECTORS>(h, x, y, count);
 }
 __attribute__((target("avx512f"))) void lagged_products_avx512(const double* x, int first, int last,
-                                                               double* r) {
-    lagged_products_body<Vec8, WIDE_LAG_VECTORS>(x, first, last, r);
+                                                               double* r, bool with_zero) {
+    lagged_products_body<Vec8, WIDE_LAG_VECTORS>(x, first, last, r, with_zero);
 }
 __attribute__((target("avx512f"))) void tapped_sums_avx512(const double* h, int kernel_end, const double* x,
                                                            double* y, int count) {
@@ -186,11 +222,20 @@ __attribute__((target("avx512f"))) void symmetric_taps_avx512(const double* h, c
 
 void lagged_products(VectorUnit unit, const double* x, int first, int last, double* r) {
 #if QERN_HAVE_WIDE_VECTORS
-    if (unit == VectorUnit::avx512) return lagged_products_avx512(x, first, last, r);
-    if (unit == VectorUnit::avx2) return lagged_products_avx2(x, first, last, r);
+    if (unit == VectorUnit::avx512) return lagged_products_avx512(x, first, last, r, false);
+    if (unit == VectorUnit::avx2) return lagged_products_avx2(x, first, last, r, false);
 #endif
     (void)unit;
-    lagged_products_baseline(x, first, last, r);
+    lagged_products_baseline(x, first, last, r, false);
+}
+
+void lagged_products_and_zero(VectorUnit unit, const double* x, int first, int last, double* r) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return lagged_products_avx512(x, first, last, r, true);
+    if (unit == VectorUnit::avx2) return lagged_products_avx2(x, first, last, r, true);
+#endif
+    (void)unit;
+    lagged_products_baseline(x, first, last, r, true);
 }
 
 void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double* x, double* y, int count) {

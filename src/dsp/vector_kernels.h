@@ -14,6 +14,12 @@ namespace qern {
 // increasing j from 0.0. Reads x[0..1023], writes r[first..last].
 void lagged_products(VectorUnit unit, const double* x, int first, int last, double* r);
 
+// lagged_products for lag 0 and for lags first .. last (1 <= first), with
+// the sum of lag 0 taken alongside the first group of other lags (the same
+// sum in the same order) instead of in a pass of its own. Writes r[0] and
+// r[first..last].
+void lagged_products_and_zero(VectorUnit unit, const double* x, int first, int last, double* r);
+
 // Causal filter: y[u] = sum_{k=1}^{kernel_end-1} h[k] x[u-k] for
 // u = 0 .. count-1, each sum taken in increasing k from 0.0 (y[u] = 0 when
 // kernel_end <= 1). Reads h[1 .. kernel_end-1] and

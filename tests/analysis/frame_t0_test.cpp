@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/frame_t0.h"
+#include "analysis/scratch_signal.h"
 #include "support/signals.h"
 
 namespace qern {
@@ -174,6 +175,48 @@ TEST(EstimateFrameT0, SilenceThresholdIsExclusiveAt163) {
         EXPECT_EQ(track[static_cast<std::size_t>(i)], 49);
         EXPECT_EQ(table.frames[static_cast<std::size_t>(i)], Slots{});
     }
+}
+
+// A lent buffer needs zero margins only: whatever its samples held before,
+// the low-pass overwrites them, and the track and candidates are those of
+// a buffer of the analysis's own.
+TEST(EstimateFrameT0, ALentBufferNeedsZeroMarginsOnly) {
+    const int n = 20000;
+    auto period = [](int i) { return i < 9000 ? 150.0 : i < 12000 ? 0.0 : 260.0; };
+    DecodedInput job = test::make_input(test::harmonic_signal(n, period), 44100);
+    std::vector<std::int32_t> own_track(n / 256 + 2);
+    T0CandidateTable own;
+    const int frames = estimate_raw_frame_t0(job.samples.span(), n, 44100, own_track, own);
+    ASSERT_EQ(frames, frame_count_for(n));
+
+    ScratchSignal lent = allocate_scratch_signal(n);
+    ASSERT_FALSE(lent.empty());
+    const SampleSpan work = lent.span();
+    for (int i = 0; i < n; ++i) work[i] = i % 2 == 0 ? 1e9 : -std::numeric_limits<double>::infinity();
+    std::vector<std::int32_t> track(n / 256 + 2);
+    T0CandidateTable table;
+    EXPECT_EQ(estimate_raw_frame_t0(job.samples.span(), n, 44100, track, table, work), frames);
+    EXPECT_EQ(track, own_track);
+    EXPECT_EQ(table.frames, own.frames);
+}
+
+TEST(ScratchSignal, MarginsAreZeroWhateverTheHeapHeld) {
+    for (int round = 0; round < 3; ++round) {
+        ScratchSignal s = allocate_scratch_signal(5000);
+        ASSERT_FALSE(s.empty());
+        const SampleSpan v = s.span();
+        ASSERT_EQ(v.begin, -SAMPLE_MARGIN);
+        ASSERT_EQ(v.end, 5000 + SAMPLE_MARGIN);
+        for (int i = -SAMPLE_MARGIN; i < 0; ++i) ASSERT_EQ(v[i], 0.0) << round << " " << i;
+        for (int i = 5000; i < 5000 + SAMPLE_MARGIN; ++i) ASSERT_EQ(v[i], 0.0) << round << " " << i;
+        // Dirty every value before the memory goes back to the heap.
+        for (int i = v.begin; i < v.end; ++i) v[i] = 3.5;
+    }
+    EXPECT_TRUE(allocate_scratch_signal(-1).empty());
+    EXPECT_TRUE(allocate_scratch_signal(-1).span().empty());
+    ScratchSignal none = allocate_scratch_signal(0);
+    ASSERT_FALSE(none.empty());
+    EXPECT_EQ(none.span().end, SAMPLE_MARGIN);
 }
 
 TEST(EstimateFrameT0, FrameCount) {

@@ -167,6 +167,18 @@ TEST(FundamentalWave, EqualsTheFrameByFrameDefinitionExactly) {
     EXPECT_NE(wave[3 * 256 + 255], 0.0);
 }
 
+TEST(FundamentalWave, APeriodOutsideTheRangeFailsBeforeTouchingTheWave) {
+    const int n = 1000;
+    SampleBuffer x = SampleBuffer::allocate(n);
+    for (const std::int32_t bad : {48, 512, 0, -200}) {
+        const std::vector<std::int32_t> t0{100, 100, bad, 100, 100};
+        SampleBuffer wave = SampleBuffer::allocate(n);
+        for (int i = -SAMPLE_MARGIN; i < n + SAMPLE_MARGIN; ++i) wave[i] = 7.0;
+        EXPECT_EQ(compute_fundamental_wave(wave.span(), x.span(), n, t0), -1) << bad;
+        for (int i = -SAMPLE_MARGIN; i < n + SAMPLE_MARGIN; ++i) ASSERT_EQ(wave[i], 7.0) << bad << " " << i;
+    }
+}
+
 // Marks 0, 49, 98, ... up to and including `last`, as gap marks.
 PitchMarkArrays gap_marks(std::vector<std::int32_t>& periods, std::vector<std::int32_t>& positions, int count) {
     for (int k = 0; k <= count; ++k) {
@@ -352,6 +364,34 @@ TEST(PlacePitchMarks, VoicedUnvoicedVoiced) {
     EXPECT_GT(first, 50);
     EXPECT_GT(gap, 120);
     EXPECT_GT(second, 40);
+}
+
+// The analysis can lend both steps one buffer: frame T0 takes it freshly
+// zeroed, the placement as frame T0 left it. The results are the same as
+// with memory of their own.
+TEST(PlacePitchMarks, ABufferSharedWithTheFrameT0GivesTheSameMarks) {
+    auto period = [](int n) { return n < 9000 ? 170.0 : n < 14000 ? 0.0 : 230.0; };
+    const int n = 26000;
+    const std::vector<double> signal = test::harmonic_signal(n, period);
+    const Analysis own = analyse(signal, 44100);
+    ASSERT_GT(own.last, 50);
+
+    DecodedInput job = test::make_input(signal, 44100);
+    SampleBuffer work = SampleBuffer::allocate(n);
+    std::vector<std::int32_t> track(static_cast<std::size_t>(n / 256 + 2), 0);
+    T0CandidateTable candidates;
+    std::vector<std::int32_t> raw;
+    const int frames = estimate_frame_t0(job.samples.span(), n, 44100, track, &candidates, &raw, work.span());
+    ASSERT_EQ(frames, static_cast<int>(own.track.size()));
+    track.resize(static_cast<std::size_t>(frames));
+    EXPECT_EQ(track, own.track);
+    std::vector<std::int32_t> periods(static_cast<std::size_t>(mark_capacity_for(n)), 0);
+    std::vector<std::int32_t> positions = periods;
+    periods[0] = 49;
+    const int last = place_pitch_marks(job, track, PitchMarkArrays{periods, positions}, work.span());
+    EXPECT_EQ(last, own.last);
+    EXPECT_EQ(periods, own.periods);
+    EXPECT_EQ(positions, own.positions);
 }
 
 TEST(PlacePitchMarks, ShortInputsStayInsideTheirBuffers) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -107,6 +108,45 @@ TEST(FftFilterSignal, EqualsDirectConvolutionOverTheExtendedRange) {
     expect_filtered(8192, 31, true, 44100);  // three blocks, 10240 - 2048 positions rewritten
     expect_filtered(12345, 32, true, 48000);
     expect_filtered(12288, 33, false, 22050);  // count a multiple of 4096, zero margins
+}
+
+// The overlap-save of fft_filter_signal done with the plain transforms (one
+// butterfly at a time, natural order between permutations, whole copies):
+// the filter's vector units and its folded permutations must give the same
+// bits at every position.
+std::vector<double> plain_overlap_save(GuardedSignal& s, int sample_rate) {
+    auto table = std::make_unique<TwiddleTable>();
+    make_twiddle_table(*table, 1);
+    auto spectrum = kernel_for(sample_rate);
+    bit_reverse_permute(*spectrum);
+    rfft_forward(*spectrum, *table);
+    const std::int64_t end = s.count + SAMPLE_MARGIN;
+    std::vector<double> x(s.values.origin - SAMPLE_MARGIN, s.values.origin + end);  // x[p + 2048]
+    auto at = [&](std::int64_t p) { return p < end ? x[static_cast<std::size_t>(p + SAMPLE_MARGIN)] : 0.0; };
+    std::vector<double> y = x;
+    auto block = std::make_unique<std::array<double, N>>();
+    for (std::int64_t base = 0; base - 4096 < s.count; base += 4096) {
+        for (int m = 0; m < N; ++m) {
+            const std::int64_t p = base - 4096 + m;
+            (*block)[m] = p < -SAMPLE_MARGIN ? 0.0 : at(p);
+        }
+        fft_filter_block(*block, *spectrum, *table);
+        for (int m = 2048; m < 6144 && base - 4096 + m < end; ++m) {
+            y[static_cast<std::size_t>(base - 4096 + m + SAMPLE_MARGIN)] = (*block)[m];
+        }
+    }
+    return y;
+}
+
+TEST(FftFilterSignal, EqualsThePlainOverlapSaveBitForBit) {
+    for (const auto& [count, rate] : {std::pair{8192, 44100}, std::pair{12345, 48000}, std::pair{12288, 22050},
+                                      std::pair{30001, 44100}}) {
+        GuardedSignal s(count, 35, true);
+        const std::vector<double> expected = plain_overlap_save(s, rate);
+        fft_filter_signal(s.values, count, rate);
+        const double* got = s.values.origin - SAMPLE_MARGIN;
+        EXPECT_EQ(std::memcmp(got, expected.data(), expected.size() * sizeof(double)), 0) << count;
+    }
 }
 
 // Fewer than 8192 samples, or no usable rate (the kernel would be NaN):

@@ -5,11 +5,16 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "dsp/fft.h"
+#include "dsp/vector_unit.h"
+#include "support/vector_units.h"
 
 namespace qern {
 namespace {
+
+using test::available_units;
 
 constexpr int N = FFT_SIZE;
 using Block = std::array<double, N>;
@@ -21,6 +26,21 @@ const TwiddleTable& forward_table() {
         return t;
     }();
     return *table;
+}
+
+struct StageTables {
+    TwiddleTable inverse_table;
+    StageTwiddles forward;
+    StageTwiddles inverse;
+};
+
+std::unique_ptr<StageTables> stage_tables() {
+    auto t = std::make_unique<StageTables>();
+    t->inverse_table = forward_table();
+    for (Twiddle& w : t->inverse_table) w.sin = -w.sin;
+    make_stage_twiddles(t->forward, forward_table());
+    make_stage_twiddles(t->inverse, t->inverse_table);
+    return t;
 }
 
 std::unique_ptr<Block> random_block(unsigned seed) {
@@ -193,6 +213,58 @@ std::unique_ptr<Block> circular_convolution(const Block& x, const Block& h) {
         for (int n = 0; n < N; ++n) (*y)[(n + m) % N] += x[n] * h[m];
     }
     return y;
+}
+
+TEST(Fft, StageTwiddlesHoldEveryStagesEntriesInOrder) {
+    const auto t = stage_tables();
+    for (int L = 4; L <= N; L <<= 1) {
+        for (int j = 0; j < L / 4; ++j) {
+            ASSERT_EQ(t->forward.cos[L / 4 + j], forward_table()[j * (N / L)].cos) << L << " " << j;
+            ASSERT_EQ(t->forward.sin[L / 4 + j], forward_table()[j * (N / L)].sin) << L << " " << j;
+            ASSERT_EQ(t->inverse.sin[L / 4 + j], -forward_table()[j * (N / L)].sin) << L << " " << j;
+        }
+    }
+}
+
+// Every unit's transforms and block filter against the plain loops, bit for
+// bit, on blocks of very different scales (the butterflies' roundings
+// differ with the binade) and on a block with signed zeros and spikes.
+TEST(Fft, EveryUnitEqualsThePlainTransformsBitForBit) {
+    const auto t = stage_tables();
+    std::vector<std::unique_ptr<Block>> blocks;
+    blocks.push_back(random_block(51));
+    blocks.push_back(random_block(52));
+    for (double& v : *blocks.back()) v *= 3e4;
+    blocks.push_back(random_block(53));
+    for (double& v : *blocks.back()) v *= 1e-200;
+    blocks.push_back(std::make_unique<Block>());
+    for (int n = 0; n < N; n += 3) (*blocks.back())[n] = -0.0;
+    (*blocks.back())[1] = 1e6;
+    (*blocks.back())[N - 1] = -2.5;
+    auto kernel = random_block(54);
+    const auto spectrum = spectrum_of(*kernel);
+    for (const VectorUnit unit : available_units()) {
+        for (std::size_t b = 0; b < blocks.size(); ++b) {
+            auto plain = std::make_unique<Block>(*blocks[b]);
+            auto fast = std::make_unique<Block>(*blocks[b]);
+            rfft_forward(*plain, forward_table());
+            rfft_forward(unit, *fast, t->forward);
+            ASSERT_EQ(std::memcmp(plain.get(), fast.get(), sizeof(Block)), 0) << vector_unit_name(unit) << " " << b;
+
+            *plain = *blocks[b];
+            *fast = *blocks[b];
+            rfft_inverse(*plain, t->inverse_table);
+            rfft_inverse(unit, *fast, t->inverse);
+            ASSERT_EQ(std::memcmp(plain.get(), fast.get(), sizeof(Block)), 0) << vector_unit_name(unit) << " " << b;
+
+            *plain = *blocks[b];
+            *fast = *blocks[b];
+            auto table = std::make_unique<TwiddleTable>(forward_table());
+            fft_filter_block(*plain, *spectrum, *table);
+            fft_filter_block(unit, *fast, *spectrum, t->forward, t->inverse);
+            ASSERT_EQ(std::memcmp(plain.get(), fast.get(), sizeof(Block)), 0) << vector_unit_name(unit) << " " << b;
+        }
+    }
 }
 
 TEST(FftFilterBlock, ImpulsesKeepAndRotate) {

@@ -60,6 +60,27 @@ TEST(LaggedProducts, EveryUnitEqualsThePlainLoopOverAllLagRanges) {
     }
 }
 
+TEST(LaggedProducts, LagZeroAlongsideEqualsThePlainLoop) {
+    for (const double scale : {30000.0, 1e-3}) {
+        const std::vector<double> x = random_values(1024, 13, scale);
+        // The frame T0 range, ranges that start the first group on each
+        // group size, a range at the limit, and none at all (lag 0 alone).
+        std::vector<std::pair<int, int>> ranges = {{49, 512}, {1, 512}, {1, 1}, {512, 512}, {300, 299}};
+        for (int length = 1; length <= 100; length += 9) ranges.push_back({60, 59 + length});
+        for (const VectorUnit unit : available_units()) {
+            for (const auto& [first, last] : ranges) {
+                std::vector<double> plain(1024, -1.0);
+                std::vector<double> fast(1024, -1.0);
+                lagged_products_plain(x.data(), 0, 0, plain.data());
+                lagged_products_plain(x.data(), first, last, plain.data());
+                lagged_products_and_zero(unit, x.data(), first, last, fast.data());
+                ASSERT_TRUE(same_bits(plain, fast))
+                    << vector_unit_name(unit) << " lags 0 and " << first << ".." << last << " scale " << scale;
+            }
+        }
+    }
+}
+
 TEST(LaggedProducts, AutocorrelateOnTheChosenUnitEqualsThePlainLoop) {
     const std::vector<double> x = random_values(1024, 12, 20000.0);
     std::vector<double> frame = x;
