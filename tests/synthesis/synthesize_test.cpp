@@ -226,6 +226,7 @@ TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
             ::testing::internal::GetCapturedStderr();
             ASSERT_EQ(whole_result, part_result);
             ASSERT_EQ(whole.output.count(), part.output.count());
+            if (whole.output.empty()) continue;  // a failed note leaves no output on either side
             EXPECT_EQ(std::memcmp(whole.output.data(), part.output.data(), sizeof(double) * whole.output.count()), 0)
                 << "left " << b.left << " consonant " << b.consonant << " right " << b.right << " g " << g;
         }
