@@ -7,6 +7,7 @@
 #   scripts/valgrind-check.sh [BUILD_DIR]    (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 build=$(realpath "${1:-build}")
 work=$(mktemp -d /tmp/qern-valgrind.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -19,7 +20,7 @@ check() {  # check NAME EXPECTED_STATUS ARGS...
     local name=$1 expected=$2 status=0
     shift 2
     valgrind --tool=memcheck --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
-        --track-origins=yes --error-exitcode=99 --log-file="$work/$name.valgrind" \
+        --suppressions="$root/scripts/valgrind.supp" --track-origins=yes --error-exitcode=99 --log-file="$work/$name.valgrind" \
         "$work/qern" "$@" >/dev/null 2>&1 || status=$?
     if [ "$status" -ne "$expected" ]; then
         echo "FAIL: $name: exit status $status (expected $expected)"
