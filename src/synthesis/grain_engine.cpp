@@ -43,9 +43,10 @@ const SincTable* sinc_rows(SincTable& table, double f, int H, int longest_half) 
     return prepare_sinc_rows(table, H) ? &table : nullptr;
 }
 
-// apply_hann_window(values, n) with the weights from the cache.
-void apply_cached_hann_window(HannWindowCache& windows, SampleSpan values, int n) {
-    const double* weights = hann_window(windows, n);
+// apply_hann_window(values, n), with the weights from `windows` when there
+// is a cache and it has them.
+void apply_window(HannWindowCache* windows, SampleSpan values, int n) {
+    const double* weights = windows != nullptr ? hann_window(*windows, n) : nullptr;
     if (weights == nullptr) {
         apply_hann_window(values, n);
     } else {
@@ -53,43 +54,40 @@ void apply_cached_hann_window(HannWindowCache& windows, SampleSpan values, int n
     }
 }
 
-}  // namespace
-
-int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f) {
+// Both forms of extract_grain: without a scratch every window and every
+// sinc weight is computed where it is used, with one they come from its
+// caches. The results are the same bit for bit.
+int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int mark, int P, double f) {
     if (!grain_fits(P, f)) return -1;
     const int H = static_cast<int>(static_cast<double>(P) * f);
+    HannWindowCache* windows = scratch != nullptr ? &scratch->windows : nullptr;
     const SampleSpan source = load_source_window(input, grain, mark, P);
     const SampleSpan centre = grain.centre();
     copy_samples(centre.shifted(-P), 2 * P, source, -P);
     if (f == 1.0) {
-        apply_hann_window(centre.shifted(-P), 2 * P);
+        apply_window(windows, centre.shifted(-P), 2 * P);
         return 0;
     }
     // Element j takes the source at j / f from the mark: f > 1 stretches the
     // grain (formants down), f < 1 compresses it (formants up).
-    sinc_resample(-P, P, centre, f, 0, source);
-    apply_hann_window(centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
-    return 0;
-}
-
-int extract_grain(SampleSpan input, SectionScratch& scratch, int mark, int P, double f) {
-    if (!grain_fits(P, f)) return -1;
-    const int H = static_cast<int>(static_cast<double>(P) * f);
-    GrainBuffer& grain = scratch.grain;
-    const SampleSpan source = load_source_window(input, grain, mark, P);
-    const SampleSpan centre = grain.centre();
-    copy_samples(centre.shifted(-P), 2 * P, source, -P);
-    if (f == 1.0) {
-        apply_cached_hann_window(scratch.windows, centre.shifted(-P), 2 * P);
-        return 0;
-    }
-    if (const SincTable* table = sinc_rows(scratch.sinc, f, H, scratch.longest_half)) {
+    const SincTable* table = scratch != nullptr ? sinc_rows(scratch->sinc, f, H, scratch->longest_half) : nullptr;
+    if (table != nullptr) {
         sinc_resample(*table, -P, P, centre, 0, source);
     } else {
         sinc_resample(-P, P, centre, f, 0, source);
     }
-    apply_cached_hann_window(scratch.windows, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
+    apply_window(windows, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
     return 0;
+}
+
+}  // namespace
+
+int extract_grain(SampleSpan input, GrainBuffer& grain, int mark, int P, double f) {
+    return cut_grain(input, grain, nullptr, mark, P, f);
+}
+
+int extract_grain(SampleSpan input, SectionScratch& scratch, int mark, int P, double f) {
+    return cut_grain(input, scratch.grain, &scratch, mark, P, f);
 }
 
 int longest_grain_half(const std::vector<PitchMarkEntry>& marks, double f) {
