@@ -345,9 +345,12 @@ int decode_all_samples(DecodedInput& input) {
     return 0;
 }
 
-int open_wav_file(const std::string& path, DecodedInput& input) {
-    input = DecodedInput{};
-    FileHandle file = open_file(path, "rb");
+namespace {
+
+// Opens the WAV file at `path` and reads its headers: `file` then stands at
+// the first sample byte. Returns 0, or -1 after logging.
+int open_wav_headers(const std::string& path, FileHandle& file, WavFormat& format, int& sample_count) {
+    file = open_file(path, "rb");
     if (!file) {
         log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
         note_failure("cannot open input file \"%s\"", path.c_str());
@@ -358,22 +361,39 @@ int open_wav_file(const std::string& path, DecodedInput& input) {
         note_failure("input file \"%s\" does not end in .wav or .WAV", path.c_str());
         return -1;
     }
-    auto source = std::make_shared<WavSource>();
-    int sample_count = 0;
-    if (read_wav_headers(file.get(), source->format, sample_count) != 0) {
+    if (read_wav_headers(file.get(), format, sample_count) != 0) {
         note_failure("cannot read input file \"%s\"", path.c_str());
         return -1;
     }
-    source->data_start = file_position(file.get());
+    return 0;
+}
+
+}  // namespace
+
+int open_wav_file(const std::string& path, DecodedInput& input) {
+    input = DecodedInput{};
+    auto source = std::make_shared<WavSource>();
+    int sample_count = 0;
+    if (open_wav_headers(path, source->file, source->format, sample_count) != 0) return -1;
+    source->data_start = file_position(source->file.get());
+    if (source->data_start < 0) {
+        // The samples could not be found again later: read them now.
+        if (read_sample_data(source->file.get(), source->format, sample_count, input.samples) != 0) {
+            note_failure("cannot read input file \"%s\"", path.c_str());
+            input = DecodedInput{};
+            return -1;
+        }
+        input.sample_rate = source->format.sample_rate;
+        return 0;
+    }
     input.samples = SampleBuffer::allocate_in_bulk(sample_count);
-    if (source->data_start < 0 || input.samples.empty()) {
+    if (input.samples.empty()) {
         log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
         note_failure_reason("out of memory for %d samples", sample_count);
         note_failure("cannot read input file \"%s\"", path.c_str());
         input = DecodedInput{};
         return -1;
     }
-    source->file = std::move(file);
     input.sample_rate = source->format.sample_rate;
     input.source = std::move(source);
     return 0;
@@ -381,21 +401,11 @@ int open_wav_file(const std::string& path, DecodedInput& input) {
 
 int read_wav_file(const std::string& path, DecodedInput& input) {
     input = DecodedInput{};
-    const FileHandle file = open_file(path, "rb");
-    if (!file) {
-        log_error(MSG_CANNOT_OPEN_FILE, ERROR_PREFIX, path.c_str());
-        note_failure("cannot open input file \"%s\"", path.c_str());
-        return -1;
-    }
-    if (!has_wav_extension(path)) {
-        log_error(MSG_UNKNOWN_EXTENSION, ERROR_PREFIX);
-        note_failure("input file \"%s\" does not end in .wav or .WAV", path.c_str());
-        return -1;
-    }
+    FileHandle file;
     WavFormat format;
     int sample_count = 0;
-    if (read_wav_headers(file.get(), format, sample_count) != 0 ||
-        read_sample_data(file.get(), format, sample_count, input.samples) != 0) {
+    if (open_wav_headers(path, file, format, sample_count) != 0) return -1;
+    if (read_sample_data(file.get(), format, sample_count, input.samples) != 0) {
         note_failure("cannot read input file \"%s\"", path.c_str());
         input = DecodedInput{};
         return -1;
