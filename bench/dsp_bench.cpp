@@ -10,6 +10,7 @@
 #include "dsp/fft.h"
 #include "dsp/fft_filter.h"
 #include "dsp/kernels.h"
+#include "bench/bench_units.h"
 #include "dsp/vector_unit.h"
 #include "base/sample_buffer.h"
 
@@ -46,20 +47,10 @@ void BM_FftFilterSignal10s(benchmark::State& state) {
 }
 BENCHMARK(BM_FftFilterSignal10s)->Unit(benchmark::kMillisecond);
 
-// Unit -1: the plain loops (one butterfly at a time, on the twiddle table);
-// 0, 1, 2: VectorUnit baseline, avx2, avx512.
-bool skip_unavailable(benchmark::State& state) {
-    if (state.range(0) >= 0 && !vector_unit_available(static_cast<VectorUnit>(state.range(0)))) {
-        state.SkipWithError("vector unit not available");
-        return true;
-    }
-    return false;
-}
-
-void unit_args(benchmark::internal::Benchmark* b) {
-    b->ArgName("unit");
-    for (int unit = -1; unit <= 2; ++unit) b->Arg(unit);
-}
+// Unit -1 in these cases is the plain loops (one butterfly at a time, on
+// the twiddle table).
+using bench::skip_unavailable;
+using bench::unit_args;
 
 struct Twiddles {
     TwiddleTable table;

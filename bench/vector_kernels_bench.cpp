@@ -10,6 +10,7 @@
 #include "dsp/kernels.h"
 #include "dsp/reference_kernels.h"
 #include "dsp/vector_kernels.h"
+#include "bench/bench_units.h"
 #include "dsp/vector_unit.h"
 #include "synthesis/hann_window_cache.h"
 
@@ -25,20 +26,8 @@ std::vector<double> random_samples(int count, int margin) {
     return v;
 }
 
-// Unit -1: the plain loop; 0, 1, 2: VectorUnit baseline, avx2, avx512.
-bool skip_unavailable(benchmark::State& state) {
-    const auto unit = state.range(0);
-    if (unit >= 0 && !vector_unit_available(static_cast<VectorUnit>(unit))) {
-        state.SkipWithError("vector unit not available");
-        return true;
-    }
-    return false;
-}
-
-void unit_args(benchmark::internal::Benchmark* b) {
-    b->ArgName("unit");
-    for (int unit = -1; unit <= 2; ++unit) b->Arg(unit);
-}
+using bench::skip_unavailable;
+using bench::unit_args;
 
 // One analysis frame: lags 0..512 of 1024 samples.
 void BM_LaggedProducts(benchmark::State& state) {
