@@ -246,12 +246,12 @@ bool clipped_block(VectorUnit unit, const double* w, const int* taps, const doub
 
 }  // namespace
 
-SincTable make_sinc_table(double ratio, int capacity) {
+SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
     SincTable table;
     if (capacity <= 0) return table;
     capacity = (capacity + ROWS - 1) / ROWS * ROWS;
     const auto rows = static_cast<std::size_t>(2) * static_cast<std::size_t>(capacity);
-    table.weights = allocate_bulk_zeroed(rows * SINC_TAPS);
+    table.weights = memory != nullptr ? memory->take_zeroed(rows * SINC_TAPS) : allocate_bulk_zeroed(rows * SINC_TAPS);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
     table.ratio = ratio;

@@ -37,9 +37,9 @@ struct SincTable {
 
 // A table for `ratio` (> 0) with room for output indices [-capacity,
 // capacity) at least, no row filled yet. Its memory is taken at once (see
-// base/bulk_memory.h): give the capacity the grains will need. An empty
-// table (capacity 0) when it cannot be had.
-SincTable make_sinc_table(double ratio, int capacity);
+// base/bulk_memory.h), from `memory` when given: give the capacity the
+// grains will need. An empty table (capacity 0) when it cannot be had.
+SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory = nullptr);
 
 // Fills the rows [-half, half) that are not filled yet. Returns false (and
 // fills nothing) when half exceeds the capacity.

@@ -33,20 +33,23 @@ bool grain_fits(int P, double f) {
 }
 
 // The scratch's sinc table with the rows of a grain of half length H, made
-// for f on first use; nullptr when its memory cannot be had.
-const SincTable* sinc_rows(SincTable& table, double f, int H, int longest_half) {
+// for f on first use (from `memory` when given); nullptr when its memory
+// cannot be had.
+const SincTable* sinc_rows(SectionScratch& scratch, double f, int H, BulkArena* memory) {
+    SincTable& table = scratch.sinc;
     if (table.capacity == 0 || table.ratio != f) {
-        table = make_sinc_table(f, std::max(H, longest_half));
+        table = make_sinc_table(f, std::max(H, scratch.longest_half), memory);
     } else if (H > table.capacity) {
-        table = make_sinc_table(f, GRAIN_MAX_HALF);
+        table = make_sinc_table(f, GRAIN_MAX_HALF, memory);
     }
     return prepare_sinc_rows(table, H) ? &table : nullptr;
 }
 
-// apply_hann_window(values, n), with the weights from `windows` when there
-// is a cache and it has them.
-void apply_window(HannWindowCache* windows, SampleSpan values, int n) {
-    const double* weights = windows != nullptr ? hann_window(*windows, n) : nullptr;
+// apply_hann_window(values, n), with the weights from the scratch's windows
+// (new ones taken from `memory` when given) when there is a scratch and it
+// has them.
+void apply_window(SectionScratch* scratch, SampleSpan values, int n, BulkArena* memory) {
+    const double* weights = scratch != nullptr ? hann_window(scratch->windows, n, memory) : nullptr;
     if (weights == nullptr) {
         apply_hann_window(values, n);
     } else {
@@ -60,23 +63,25 @@ void apply_window(HannWindowCache* windows, SampleSpan values, int n) {
 int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int mark, int P, double f) {
     if (!grain_fits(P, f)) return -1;
     const int H = static_cast<int>(static_cast<double>(P) * f);
-    HannWindowCache* windows = scratch != nullptr ? &scratch->windows : nullptr;
     const SampleSpan source = load_source_window(input, grain, mark, P);
     const SampleSpan centre = grain.centre();
-    copy_samples(centre.shifted(-P), 2 * P, source, -P);
     if (f == 1.0) {
-        apply_window(windows, centre.shifted(-P), 2 * P);
+        copy_samples(centre.shifted(-P), 2 * P, source, -P);
+        apply_window(scratch, centre.shifted(-P), 2 * P, nullptr);
         return 0;
     }
     // Element j takes the source at j / f from the mark: f > 1 stretches the
-    // grain (formants down), f < 1 compresses it (formants up).
-    const SincTable* table = scratch != nullptr ? sinc_rows(scratch->sinc, f, H, scratch->longest_half) : nullptr;
+    // grain (formants down), f < 1 compresses it (formants up). Stretched
+    // grains make the sinc table and the windows large enough that they are
+    // worth a huge page.
+    BulkArena* memory = scratch != nullptr && f > 1.0 ? &scratch->memory : nullptr;
+    const SincTable* table = scratch != nullptr ? sinc_rows(*scratch, f, H, memory) : nullptr;
     if (table != nullptr) {
         sinc_resample(*table, -P, P, centre, 0, source);
     } else {
         sinc_resample(-P, P, centre, f, 0, source);
     }
-    apply_window(windows, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
+    apply_window(scratch, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f), memory);
     return 0;
 }
 

@@ -43,6 +43,9 @@ struct GrainBuffer {
 // windows and, at a grain scale other than 1, the sinc weights of the
 // resampling, all computed at most once per note.
 struct SectionScratch {
+    // Where the sinc table and the Hann windows are taken from: one huge
+    // page holds the largest table and the windows of a note.
+    BulkArena memory{ARENA_PAGE_BYTES};
     GrainBuffer grain;
     HannWindowCache windows;
     SincTable sinc;

@@ -8,7 +8,7 @@
 
 namespace qern {
 
-const double* hann_window(HannWindowCache& cache, int n) {
+const double* hann_window(HannWindowCache& cache, int n, BulkArena* memory) {
     if (n < 1) return nullptr;
     // Newest first: consecutive grains mostly share their length.
     for (auto it = cache.entries.rbegin(); it != cache.entries.rend(); ++it) {
@@ -21,7 +21,7 @@ const double* hann_window(HannWindowCache& cache, int n) {
         cache.entries.reserve(cache.entries.size() + 1);
         if (length > cache.chunk_free) {
             const std::size_t size = std::max(length, HANN_CACHE_CHUNK_VALUES);
-            BulkDoubles chunk = allocate_bulk_zeroed(size);
+            BulkDoubles chunk = memory != nullptr ? memory->take_zeroed(size) : allocate_bulk_zeroed(size);
             if (!chunk) return nullptr;
             cache.chunks.push_back(std::move(chunk));
             cache.chunk_next = cache.chunks.back().get();

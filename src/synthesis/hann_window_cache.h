@@ -36,9 +36,9 @@ inline constexpr std::size_t HANN_CACHE_MAX_VALUES = 262144;
 
 // The weights of the periodic Hann window of n samples (n >= 1), exactly as
 // hann_weights (dsp/kernels.h) computes them, from the cache or computed
-// and added to it. Valid until the next call on the same cache. nullptr when
-// n < 1 or the memory cannot be had (the caller then applies the window
-// itself).
-const double* hann_window(HannWindowCache& cache, int n);
+// and added to it, its chunks taken from `memory` when given. Valid until
+// the next call on the same cache. nullptr when n < 1 or the memory cannot
+// be had (the caller then applies the window itself).
+const double* hann_window(HannWindowCache& cache, int n, BulkArena* memory = nullptr);
 
 }  // namespace qern
