@@ -10,6 +10,7 @@
 
 #include "dsp/kernels.h"
 #include "dsp/reference_kernels.h"
+#include "dsp/sinc.h"
 
 namespace qern {
 
@@ -177,6 +178,83 @@ template <class V, int A>
 // fastest by bench/vector_kernels_bench.cpp.
 constexpr int LAG_VECTORS = 4;
 constexpr int WIDE_LAG_VECTORS = 8;
+// window_cosine over a double or a vector of doubles (lane by lane, the
+// same operations). The remainder y0 + y1 of x less n pi/2 is taken as in
+// the classic two-round reduction; the polynomials are the classic kernels
+// for |y| <= pi/4, with the low part y1 folded in.
+template <class V>
+inline void window_cosine_body(const V& x, V& result) {
+    constexpr double INV_PIO2 = 6.36619772367581382433e-01;
+    constexpr double PIO2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
+    constexpr double PIO2_2 = 6.07710050630396597660e-11;   // next 33 bits
+    constexpr double PIO2_2T = 2.02226624879595063154e-21;  // pi/2 - PIO2_1 - PIO2_2
+    constexpr double ROUNDING = 6755399441055744.0;         // 1.5 * 2^52: adding it rounds to an integer
+    constexpr double SPLITTER = 134217729.0;                // 2^27 + 1
+    constexpr double C1 = 4.16666666666666019037e-02, C2 = -1.38888888888741095749e-03,
+                     C3 = 2.48015872894767294178e-05, C4 = -2.75573143513906633035e-07,
+                     C5 = 2.08757232129817482790e-09, C6 = -1.13596475577881948265e-11;
+    constexpr double S1 = -1.66666666666666324348e-01, S2 = 8.33333333332248946124e-03,
+                     S3 = -1.98412698298579493134e-04, S4 = 2.75573137070700676789e-06,
+                     S5 = -2.50507602534068634195e-08, S6 = 1.58969099521155010221e-10;
+    // n = the integer nearest x / (pi/2), 0 .. 4; n PIO2_1 and n PIO2_2 are
+    // exact, and so is x - n PIO2_1.
+    const V n = (x * INV_PIO2 + ROUNDING) - ROUNDING;
+    const V t = x - n * PIO2_1;
+    const V w0 = n * PIO2_2;
+    const V r = t - w0;
+    const V w = n * PIO2_2T - ((t - r) - w0);
+    const V y0 = r - w;
+    const V y1 = (r - y0) - w;
+    const V z = y0 * y0;
+    const V zz = z * z;
+    // z_low = y0 y0 - z exactly (y0 split into two halves of 26 bits).
+    const V split = y0 * SPLITTER;
+    const V high = split - (split - y0);
+    const V low = y0 - high;
+    const V z_low = ((high * high - z) + 2.0 * high * low) + low * low;
+    // cos(y0 + y1)
+    const V rc = z * (C1 + z * (C2 + z * C3)) + zz * zz * (C4 + z * (C5 + z * C6));
+    const V hz = 0.5 * z;
+    const V one_less = 1.0 - hz;
+    const V cosine = one_less + (((1.0 - one_less) - hz) + ((z * rc - y0 * y1) - 0.5 * z_low));
+    // sin(y0 + y1)
+    const V rs = S2 + z * (S3 + z * S4) + z * zz * (S5 + z * S6);
+    const V v = z * y0;
+    const V sine = y0 - ((z * (0.5 * y1 - v * rs) - y1) - v * S1);
+    // cos x = cos y, -sin y, -cos y, sin y for n mod 4 = 0, 1, 2, 3.
+    const auto odd = (n == 1.0) | (n == 3.0);
+    const auto negative = (n == 1.0) | (n == 2.0);
+    const V value = odd ? sine : cosine;
+    result = negative ? -value : value;
+}
+
+template <class V>
+void hann_weights_body(double* weights, int n) {
+    constexpr int W = LANES<V>;
+    const double step = TWO_PI / n;
+    V lane{};
+    for (int g = 0; g < W; ++g) lane[g] = g;
+    int i = 0;
+    for (; i + W <= n; i += W) {
+        const V x = (static_cast<double>(i) + lane) * step;
+        V c;
+        window_cosine_body(x, c);
+        const V weight = 0.5 - 0.5 * c;
+        std::memcpy(weights + i, &weight, sizeof weight);
+    }
+    for (; i < n; ++i) weights[i] = 0.5 - 0.5 * window_cosine(i * step);
+}
+
+void hann_weights_baseline(double* weights, int n) { hann_weights_body<Vec2>(weights, n); }
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void hann_weights_avx2(double* weights, int n) {
+    hann_weights_body<Vec4>(weights, n);
+}
+__attribute__((target("avx512f"))) void hann_weights_avx512(double* weights, int n) {
+    hann_weights_body<Vec8>(weights, n);
+}
+#endif
+
 constexpr int TAP_VECTORS = 8;
 constexpr int SYMMETRIC_VECTORS = 4;
 
@@ -245,6 +323,22 @@ void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double*
 #endif
     (void)unit;
     tapped_sums_baseline(h, kernel_end, x, y, count);
+}
+
+double window_cosine(double x) {
+    double c;
+    window_cosine_body(x, c);
+    return c;
+}
+
+void hann_weights(VectorUnit unit, double* weights, int n) {
+    if (n <= 0) return;
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return hann_weights_avx512(weights, n);
+    if (unit == VectorUnit::avx2) return hann_weights_avx2(weights, n);
+#endif
+    (void)unit;
+    hann_weights_baseline(weights, n);
 }
 
 void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count) {

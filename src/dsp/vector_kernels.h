@@ -32,4 +32,17 @@ void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double*
 // x[-22 .. count+21]; x and y do not overlap.
 void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count);
 
+// cos x for 0 <= x <= 2 pi, as the Hann windows of the synthesis take it:
+// x less the nearest multiple of pi/2 (pi/2 carried in three parts, to 118
+// bits), then the sine or cosine polynomial of what is left, in plain
+// arithmetic. Within one unit in the last place of the true value, almost
+// always the correctly rounded one, and the same bits on every system and
+// every vector unit (the C library's cos is none of these for certain).
+double window_cosine(double x);
+
+// weights[i] = 0.5 - 0.5 window_cosine(i (2 pi / n)) for i = 0 .. n-1,
+// several i at a time on `unit`; the same bits on every unit. Nothing for
+// n <= 0.
+void hann_weights(VectorUnit unit, double* weights, int n);
+
 }  // namespace qern
