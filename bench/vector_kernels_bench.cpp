@@ -9,6 +9,8 @@
 
 #include "dsp/kernels.h"
 #include "dsp/reference_kernels.h"
+#include "dsp/sinc.h"
+#include "dsp/sinc_table.h"
 #include "dsp/vector_kernels.h"
 #include "bench/bench_units.h"
 #include "dsp/vector_unit.h"
@@ -132,6 +134,53 @@ BENCHMARK(BM_SincGrain)
     ->Args({-1, -20})
     ->Args({0, -20})
     ->Unit(benchmark::kMicrosecond);
+
+// One grain of period 300 at g = 20 and g = 100 from a prepared sinc table,
+// on each unit (unit -1: sinc_resample, every weight computed).
+void BM_SincTableGrain(benchmark::State& state) {
+    if (skip_unavailable(state)) return;
+    const double ratio = std::pow(10.0, static_cast<double>(state.range(1)) / 200.0);
+    constexpr int period = 300;
+    constexpr int half = 2048;
+    std::vector<double> src = random_samples(2 * half, 0);
+    std::vector<double> dst(2 * half);
+    const SampleSpan source{src.data() + half, -half, half};
+    const SampleSpan grain{dst.data() + half, -half, half};
+    SincTable table = make_sinc_table(ratio, static_cast<int>(period * ratio) + 8);
+    prepare_sinc_rows(table, static_cast<int>(period * ratio));
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            sinc_resample(-period, period, grain, ratio, 0, source);
+        } else {
+            sinc_resample(static_cast<VectorUnit>(state.range(0)), table, -period, period, grain, 0, source);
+        }
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int>(2 * period * ratio));
+}
+BENCHMARK(BM_SincTableGrain)
+    ->ArgNames({"unit", "g"})
+    ->ArgsProduct({{-1, 0, 1, 2}, {20, 100}})
+    ->Unit(benchmark::kMicrosecond);
+
+// The weights of a Hann window of 1,000 samples: the C library's cosine in
+// the plain loop (unit -1), window_cosine on each unit.
+void BM_HannWeights(benchmark::State& state) {
+    if (skip_unavailable(state)) return;
+    constexpr int n = 1000;
+    std::vector<double> weights(n);
+    for (auto _ : state) {
+        if (state.range(0) < 0) {
+            const double step = TWO_PI / n;
+            for (int i = 0; i < n; ++i) weights[i] = 0.5 - 0.5 * std::cos(i * step);
+        } else {
+            hann_weights(static_cast<VectorUnit>(state.range(0)), weights.data(), n);
+        }
+        benchmark::DoNotOptimize(weights.data());
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_HannWeights)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
 
 // The Hann window of a 600-sample grain: cosines each time, or the weights
 // from the cache.

@@ -183,7 +183,7 @@ constexpr int WIDE_LAG_VECTORS = 8;
 // the classic two-round reduction; the polynomials are the classic kernels
 // for |y| <= pi/4, with the low part y1 folded in.
 template <class V>
-inline void window_cosine_body(const V& x, V& result) {
+[[gnu::always_inline]] inline void window_cosine_body(const V& x, V& result) {
     constexpr double INV_PIO2 = 6.36619772367581382433e-01;
     constexpr double PIO2_1 = 1.57079632673412561417e+00;   // first 33 bits of pi/2
     constexpr double PIO2_2 = 6.07710050630396597660e-11;   // next 33 bits
@@ -229,7 +229,7 @@ inline void window_cosine_body(const V& x, V& result) {
 }
 
 template <class V>
-void hann_weights_body(double* weights, int n) {
+[[gnu::always_inline]] inline void hann_weights_body(double* weights, int n) {
     constexpr int W = LANES<V>;
     const double step = TWO_PI / n;
     V lane{};
