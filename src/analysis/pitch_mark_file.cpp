@@ -221,9 +221,24 @@ int read_pitch_mark_file(std::FILE* stream, int sample_count, AnalysisResult& re
     // must lie inside the input and its margins.
     const std::int64_t lowest = -SAMPLE_MARGIN;
     const std::int64_t highest = static_cast<std::int64_t>(sample_count) + SAMPLE_MARGIN;
+    // The entries are read at once; a file that has become shorter since its
+    // size was taken ends inside the first entry it does not hold whole.
+    std::vector<unsigned char> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(count) * PMK_ENTRY_SIZE);
+    } catch (const std::bad_alloc&) {
+        log_error(MSG_CACHE_MEMORY, ERROR_PREFIX);
+        note_failure_reason("out of memory for %d pitch marks", static_cast<int>(count));
+        return -1;
+    }
+    const std::size_t whole = std::fread(bytes.data(), 1, bytes.size(), stream) / PMK_ENTRY_SIZE;
     for (std::int32_t k = 0; k < count; ++k) {
         PitchMarkEntry& entry = result.marks[static_cast<std::size_t>(k)];
-        if (!read_int32(stream, entry.position) || !read_int32(stream, entry.period)) {
+        if (static_cast<std::size_t>(k) < whole) {
+            const unsigned char* b = bytes.data() + static_cast<std::size_t>(k) * PMK_ENTRY_SIZE;
+            entry.position = load_le32_signed(b);
+            entry.period = load_le32_signed(b + 4);
+        } else {
             log_error(MSG_ENTRY_READ_FAILED, ERROR_PREFIX);
             note_failure_reason("the file ends inside pitch mark %d", static_cast<int>(k));
             return -1;
