@@ -19,10 +19,13 @@ namespace {
 // Returns the window, index 0 at the mark.
 SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, int P) {
     const SampleSpan window{grain.source.data() + P, -P, P};
-    for (int k = -P; k < P; ++k) {
-        const long long pos = static_cast<long long>(mark) + k;
-        window[k] = (pos >= input.begin && pos < input.end) ? input[static_cast<int>(pos)] : 0.0;
-    }
+    // The part of [mark - P, mark + P) inside the view, as k from the mark.
+    const long long first = std::clamp<long long>(static_cast<long long>(input.begin) - mark, -P, P);
+    const long long last = std::clamp<long long>(static_cast<long long>(input.end) - mark, first, P);
+    double* out = window.origin;
+    std::fill(out - P, out + first, 0.0);
+    if (first < last) std::copy(input.origin + mark + first, input.origin + mark + last, out + first);
+    std::fill(out + last, out + P, 0.0);
     return window;
 }
 
