@@ -191,20 +191,11 @@ int find_extreme(int mode, int start, SampleSpan values, int end) {
 
 void normalize_and_clip(SampleSpan values, int count, int volume, int strength) {
     // The peak is read even for count <= 0 (values[0]), as find_extreme does.
-    const int k = find_extreme(0, 0, values, count);
-    const double peak = std::fabs(values[k]);
+    double* v = checked_origin(values, 0, std::max(count, 1));
+    const double peak = peak_magnitude(best_vector_unit(), v, count);
     if (peak == 0.0) return;
     const double gain = std::pow(16384.0 / peak, strength / 100.0) * (volume / 100.0);
-    double* v = checked_origin(values, 0, count);
-    for (int i = 0; i < count; ++i) {
-        double s = gain * v[i];
-        if (s > 32767.0) {
-            s = 32767.0;
-        } else if (s < -32768.0) {
-            s = -32768.0;
-        }
-        v[i] = s;
-    }
+    scale_and_clip(best_vector_unit(), gain, v, std::max(count, 0));
 }
 
 }  // namespace qern

@@ -6,6 +6,7 @@
 // go through memcpy: no alignment is assumed.
 #include "dsp/vector_kernels.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "dsp/kernels.h"
@@ -255,6 +256,75 @@ __attribute__((target("avx512f"))) void hann_weights_avx512(double* weights, int
 }
 #endif
 
+// A lane keeps the best of the values it meets, starting from |x[0]| as the
+// plain loop does; the best of the lanes is then the plain loop's, in
+// whatever order they are compared (only strictly greater values win, and
+// a NaN never does).
+template <class V>
+[[gnu::always_inline]] inline double peak_magnitude_body(const double* x, int count) {
+    constexpr int W = LANES<V>;
+    const double first = std::fabs(x[0]);
+    V best;
+    for (int g = 0; g < W; ++g) best[g] = first;
+    int i = 0;
+    for (; i + W <= count; i += W) {
+        V v;
+        std::memcpy(&v, x + i, sizeof v);
+        const V magnitude = v < 0.0 ? -v : v;  // fabs: a NaN stays a NaN, and loses below
+        best = magnitude > best ? magnitude : best;
+    }
+    double result = best[0];
+    for (int g = 1; g < W; ++g) {
+        if (best[g] > result) result = best[g];
+    }
+    for (; i < count; ++i) {
+        if (std::fabs(x[i]) > result) result = std::fabs(x[i]);
+    }
+    return result;
+}
+
+template <class V>
+[[gnu::always_inline]] inline void scale_and_clip_body(double gain, double* x, int count) {
+    constexpr int W = LANES<V>;
+    int i = 0;
+    for (; i + W <= count; i += W) {
+        V v;
+        std::memcpy(&v, x + i, sizeof v);
+        V high, low;
+        for (int g = 0; g < W; ++g) high[g] = 32767.0, low[g] = -32768.0;
+        V s = gain * v;
+        s = s > high ? high : s;
+        s = s < low ? low : s;
+        std::memcpy(x + i, &s, sizeof s);
+    }
+    for (; i < count; ++i) {
+        double s = gain * x[i];
+        if (s > 32767.0) {
+            s = 32767.0;
+        } else if (s < -32768.0) {
+            s = -32768.0;
+        }
+        x[i] = s;
+    }
+}
+
+double peak_magnitude_baseline(const double* x, int count) { return peak_magnitude_body<Vec2>(x, count); }
+void scale_and_clip_baseline(double gain, double* x, int count) { scale_and_clip_body<Vec2>(gain, x, count); }
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) double peak_magnitude_avx2(const double* x, int count) {
+    return peak_magnitude_body<Vec4>(x, count);
+}
+__attribute__((target("avx2"))) void scale_and_clip_avx2(double gain, double* x, int count) {
+    scale_and_clip_body<Vec4>(gain, x, count);
+}
+__attribute__((target("avx512f"))) double peak_magnitude_avx512(const double* x, int count) {
+    return peak_magnitude_body<Vec8>(x, count);
+}
+__attribute__((target("avx512f"))) void scale_and_clip_avx512(double gain, double* x, int count) {
+    scale_and_clip_body<Vec8>(gain, x, count);
+}
+#endif
+
 constexpr int TAP_VECTORS = 8;
 constexpr int SYMMETRIC_VECTORS = 4;
 
@@ -323,6 +393,24 @@ void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double*
 #endif
     (void)unit;
     tapped_sums_baseline(h, kernel_end, x, y, count);
+}
+
+double peak_magnitude(VectorUnit unit, const double* x, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return peak_magnitude_avx512(x, count);
+    if (unit == VectorUnit::avx2) return peak_magnitude_avx2(x, count);
+#endif
+    (void)unit;
+    return peak_magnitude_baseline(x, count);
+}
+
+void scale_and_clip(VectorUnit unit, double gain, double* x, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return scale_and_clip_avx512(gain, x, count);
+    if (unit == VectorUnit::avx2) return scale_and_clip_avx2(gain, x, count);
+#endif
+    (void)unit;
+    scale_and_clip_baseline(gain, x, count);
 }
 
 double window_cosine(double x) {

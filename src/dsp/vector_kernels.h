@@ -32,6 +32,15 @@ void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double*
 // x[-22 .. count+21]; x and y do not overlap.
 void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count);
 
+// The largest magnitude of x[0 .. count-1] as the plain loop finds it:
+// |x[0]| to start with (read even when count < 1), then every |x[i]| greater
+// than the best so far (a NaN never is; a NaN at x[0] stays).
+double peak_magnitude(VectorUnit unit, const double* x, int count);
+
+// x[i] = gain x[i], then 32767 where above it and -32768 where below that
+// (a NaN stays), for i = 0 .. count-1.
+void scale_and_clip(VectorUnit unit, double gain, double* x, int count);
+
 // cos x for 0 <= x <= 2 pi, as the Hann windows of the synthesis take it:
 // x less the nearest multiple of pi/2 (pi/2 carried in three parts, to 118
 // bits), then the sine or cosine polynomial of what is left, in plain

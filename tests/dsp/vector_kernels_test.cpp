@@ -7,7 +7,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
+#include <algorithm>
 #include <vector>
 
 #include "dsp/kernels.h"
@@ -173,6 +175,64 @@ TEST(SincResample, OneSinePerSampleStaysWithinRoundingOfOnePerTap) {
     std::vector<double> dst(400, 0.0);
     sinc_resample(-100, 100, SampleSpan{dst.data() + 200, -200, 200}, 1.0, 0, SampleSpan{src.data() + 200, -200, 200});
     for (int i = 100; i < 300; ++i) ASSERT_EQ(dst[static_cast<std::size_t>(i)], src[static_cast<std::size_t>(i)]) << i;
+}
+
+}  // namespace
+}  // namespace qern
+
+namespace qern {
+namespace {
+
+using test::available_units;
+using test::random_values;
+using test::same_bits;
+
+// The plain loops the output's normalisation took: find_extreme's peak, and
+// the gain with its clipping sample by sample.
+double plain_peak(const std::vector<double>& x, int count) {
+    std::vector<double> copy = x;
+    const SampleSpan view{copy.data(), 0, static_cast<int>(copy.size())};
+    return std::fabs(copy[static_cast<std::size_t>(find_extreme(0, 0, view, count))]);
+}
+
+// Peak and clipping on every unit against the plain loops, at every length
+// up to past two of the widest vectors, with a NaN, infinities, -0 and ties
+// placed at the front, in the vector part and in the tail.
+TEST(Normalisation, PeakAndClippingOnEveryUnitEqualThePlainLoops) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (const VectorUnit unit : available_units()) {
+        for (int count = 0; count <= 37; ++count) {
+            for (int variant = 0; variant < 6; ++variant) {
+                std::vector<double> x = random_values(static_cast<std::size_t>(std::max(count, 1)),
+                                                      static_cast<unsigned>(count * 7 + variant), 40000.0);
+                const std::size_t last = x.size() - 1;
+                if (variant == 1) x[0] = nan;
+                if (variant == 2) x[last / 2] = nan, x[last] = -inf;
+                if (variant == 3) x[0] = -0.0, x[last] = inf;
+                if (variant == 4) std::fill(x.begin(), x.end(), -0.0);
+                if (variant == 5) x[last / 3] = -x[last / 3] * 10, x[last] = x[last / 3];
+                const double peak = peak_magnitude(unit, x.data(), count);
+                const double expected = plain_peak(x, count);
+                ASSERT_TRUE(same_bits(std::vector<double>{peak}, std::vector<double>{expected}))
+                    << vector_unit_name(unit) << " count " << count << " variant " << variant;
+
+                std::vector<double> clipped = x;
+                std::vector<double> plain = x;
+                scale_and_clip(unit, 0.731, clipped.data(), count);
+                for (int i = 0; i < count; ++i) {
+                    double s = 0.731 * plain[static_cast<std::size_t>(i)];
+                    if (s > 32767.0) {
+                        s = 32767.0;
+                    } else if (s < -32768.0) {
+                        s = -32768.0;
+                    }
+                    plain[static_cast<std::size_t>(i)] = s;
+                }
+                ASSERT_TRUE(same_bits(clipped, plain)) << vector_unit_name(unit) << " count " << count << " variant " << variant;
+            }
+        }
+    }
 }
 
 }  // namespace
