@@ -61,12 +61,16 @@ void full_block_plain(const double* w, const int* taps, const double* x, double*
 // way.
 //
 // AVX-512 works on a copy of the span with zeros around it (PADDING on each
-// side), so that its loads need no masks: a lane never takes a sample
-// outside the span, but the loads around it may reach past the span's ends.
+// side). A tap outside the span then reads a zero, and adding its product,
+// +-0, leaves a sum as it was (a sum that starts at +0 is never -0): so
+// every block goes the same way, those at the span's ends too, without
+// masks; and the outputs of a block the span covers only in part are
+// computed with it and left unstored.
 
-// Zeros on each side of the copy: the loads of a block reach at most 16
-// samples before the span and 46 past it.
-constexpr int PADDING = 48;
+// Zeros on each side of the copy: the rows of the partial blocks at the
+// ends lie up to 7 outputs, at most 23 samples at the smallest ratio, beyond
+// the span, and a block's loads reach 16 samples past its first tap's 31.
+constexpr int PADDING = 64;
 // The longest span that is copied (a grain spans two periods of at most 511).
 constexpr int PADDED_SPAN = 1024;
 
@@ -174,24 +178,6 @@ __attribute__((target("avx512f"))) void full_blocks_avx512(const double* w, cons
     }
 }
 
-// One block some of whose taps lie outside [lo, hi): a lane adds only the
-// taps inside, as the plain sum does. Spreads below 16.
-__attribute__((target("avx512f"))) void clipped_block_avx512(const double* w, const int* taps, const double* x,
-                                                             int lo, int hi, double* y) {
-    Avx512Block block = avx512_block(w, taps, x);
-    // Lane b adds tap q when lo <= taps[b] + q < hi.
-    const __m512i t = _mm512_add_epi64(_mm512_set1_epi64(taps[0]), block.lanes);
-    const __m512i first_q = _mm512_sub_epi64(_mm512_set1_epi64(lo), t);
-    const __m512i end_q = _mm512_sub_epi64(_mm512_set1_epi64(hi), t);
-    for (int q = 0; q < SINC_TAPS; ++q) {
-        const __m512i qv = _mm512_set1_epi64(q);
-        const __mmask8 adds = _mm512_cmpge_epi64_mask(qv, first_q) & _mm512_cmplt_epi64_mask(qv, end_q);
-        const __m512d v = avx512_samples<true>(block, q);
-        block.sum = _mm512_mask_add_pd(block.sum, adds, block.sum, _mm512_mul_pd(_mm512_loadu_pd(w + q * ROWS), v));
-    }
-    _mm512_storeu_pd(y, block.sum);
-}
-
 // Four outputs at a time; their spreads must stay below 4.
 __attribute__((target("avx2"))) void full_half_avx2(const double* w, const int* taps, const double* x, double* y) {
     const int reach = taps[3] - taps[0] + 1;
@@ -231,19 +217,6 @@ void full_blocks(VectorUnit unit, const double* w, const int* taps, int blocks, 
     for (int k = 0; k < blocks; ++k, w += BLOCK_VALUES, taps += ROWS, y += ROWS) full_block_plain(w, taps, x, y);
 }
 
-// A block with taps outside [lo, hi) on the vector unit; false when it has
-// to go the plain way.
-bool clipped_block(VectorUnit unit, const double* w, const int* taps, const double* x, int lo, int hi, double* y) {
-#if QERN_HAVE_WIDE_VECTORS
-    if (unit == VectorUnit::avx512 && spread_of(taps) < 16) {
-        clipped_block_avx512(w, taps, x, lo, hi, y);
-        return true;
-    }
-#endif
-    (void)unit, (void)w, (void)taps, (void)x, (void)lo, (void)hi, (void)y;
-    return false;
-}
-
 }  // namespace
 
 SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
@@ -254,6 +227,12 @@ SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
     table.weights = memory != nullptr ? memory->take_zeroed(rows * SINC_TAPS) : allocate_bulk_zeroed(rows * SINC_TAPS);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
+    // Every row's first tap, as fill_row takes it: the partial blocks at a
+    // span's ends read those of rows not filled yet.
+    const double r = 1.0 / ratio;
+    for (std::size_t n = 0; n < rows; ++n) {
+        table.first_tap[n] = static_cast<int>(r * (static_cast<int>(n) - capacity)) - HALF_TAPS;
+    }
     table.ratio = ratio;
     table.capacity = capacity;
     return table;
@@ -318,9 +297,33 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
         for (int j = j_first; j <= j_last; ++j) sum += w[(j - j0) * ROWS] * x[j];
         y[i] = sum;
     };
+    // The first rows of the blocks holding out_first and out_last - 1.
+    const int head = out_first - (out_first + table.capacity) % ROWS;
+    const int tail = (out_last - 1) - (out_last - 1 + table.capacity) % ROWS;
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) {
+        // Every block on the padded copy, the partial ones at the ends into
+        // a scratch block of which the span's outputs are kept.
+        auto partial = [&](int block, int from, int to) {
+            std::array<double, ROWS> part;
+            full_blocks(unit, weights_of(block), taps + block, 1, x, part.data());
+            std::copy(part.begin() + (from - block), part.begin() + (to - block), y + from);
+        };
+        int i = out_first;
+        if (i != head || tail == head) {
+            partial(head, out_first, std::min(out_last, head + ROWS));
+            i = head + ROWS;
+        }
+        const int whole_end = out_last - (out_last + table.capacity) % ROWS;
+        if (i < whole_end) full_blocks(unit, weights_of(i), taps + i, (whole_end - i) / ROWS, x, y + i);
+        if (whole_end < out_last && whole_end >= i) partial(whole_end, whole_end, out_last);
+        return 0;
+    }
+#endif
+    (void)head, (void)tail;
     // Whole blocks of the table go to the vector unit: runs of blocks whose
-    // taps all lie in the span at once, the others (at the span's ends) one
-    // by one.
+    // taps all lie in the span at once; the others (at the span's ends)
+    // output by output.
     int i = out_first;
     while (i < out_last && (i + table.capacity) % ROWS != 0) clipped(i++);
     auto inside = [&](int block) { return taps[block] >= lo && taps[block + ROWS - 1] + SINC_TAPS - 1 < hi; };
@@ -332,9 +335,7 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
             i = run_end;
             continue;
         }
-        if (!clipped_block(unit, weights_of(i), taps + i, x, lo, hi, y + i)) {
-            for (int b = 0; b < ROWS; ++b) clipped(i + b);
-        }
+        for (int b = 0; b < ROWS; ++b) clipped(i + b);
         i += ROWS;
     }
     while (i < out_last) clipped(i++);

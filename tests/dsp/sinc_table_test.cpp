@@ -72,6 +72,27 @@ TEST(SincTable, EqualsSincResampleOnEveryUnitAtEveryGrainScale) {
     }
 }
 
+// Short spans at every offset from the centre: outputs that fill no block,
+// one block in part, the two partial blocks at both ends of a span and the
+// whole ones between, starting and ending on every lane.
+TEST(SincTable, EqualsSincResampleForEveryShortSpanAroundTheCentre) {
+    for (const int g : {-100, -20, 20, 100}) {
+        const double ratio = std::pow(10.0, g / 200.0);
+        for (const VectorUnit unit : available_units()) {
+            SincTable table = make_sinc_table(ratio, CAPACITY);
+            for (int before = 0; before <= 12; ++before) {
+                for (int after = 0; after <= 12; ++after) {
+                    if (before + after == 0) continue;
+                    const Resampled r = resample_both(unit, table, 500 - before, 500 + after, 500,
+                                                      static_cast<unsigned>(before * 13 + after));
+                    ASSERT_TRUE(same_bits(r.plain, r.table))
+                        << vector_unit_name(unit) << " g " << g << " span -" << before << ".." << after;
+                }
+            }
+        }
+    }
+}
+
 TEST(SincTable, RowsBeyondTheCapacityAreRefused) {
     SincTable table = make_sinc_table(2.0, 100);
     EXPECT_GE(table.capacity, 100);
