@@ -92,8 +92,7 @@ void hann_weights(double* weights, int n) { hann_weights(best_vector_unit(), wei
 
 void apply_window_weights(SampleSpan values, const double* weights, int n) {
     if (n <= 0) return;
-    double* v = checked_origin(values, 0, n);
-    for (int i = 0; i < n; ++i) v[i] = v[i] * weights[i];
+    multiply_by(best_vector_unit(), checked_origin(values, 0, n), weights, n);
 }
 
 int fir_lowpass(SampleSpan input, int count, SampleSpan output, double cutoff) {

@@ -256,6 +256,53 @@ __attribute__((target("avx512f"))) void hann_weights_avx512(double* weights, int
 }
 #endif
 
+// Elementwise products and sums: each element sees the one operation the
+// plain loop gives it.
+template <class V>
+[[gnu::always_inline]] inline void multiply_by_body(double* x, const double* w, int count) {
+    constexpr int W = LANES<V>;
+    int i = 0;
+    for (; i + W <= count; i += W) {
+        V a, b;
+        std::memcpy(&a, x + i, sizeof a);
+        std::memcpy(&b, w + i, sizeof b);
+        a = a * b;
+        std::memcpy(x + i, &a, sizeof a);
+    }
+    for (; i < count; ++i) x[i] = x[i] * w[i];
+}
+
+template <class V>
+[[gnu::always_inline]] inline void add_into_body(double* y, const double* x, int count) {
+    constexpr int W = LANES<V>;
+    int i = 0;
+    for (; i + W <= count; i += W) {
+        V a, b;
+        std::memcpy(&a, y + i, sizeof a);
+        std::memcpy(&b, x + i, sizeof b);
+        a = a + b;
+        std::memcpy(y + i, &a, sizeof a);
+    }
+    for (; i < count; ++i) y[i] = y[i] + x[i];
+}
+
+void multiply_by_baseline(double* x, const double* w, int count) { multiply_by_body<Vec2>(x, w, count); }
+void add_into_baseline(double* y, const double* x, int count) { add_into_body<Vec2>(y, x, count); }
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void multiply_by_avx2(double* x, const double* w, int count) {
+    multiply_by_body<Vec4>(x, w, count);
+}
+__attribute__((target("avx2"))) void add_into_avx2(double* y, const double* x, int count) {
+    add_into_body<Vec4>(y, x, count);
+}
+__attribute__((target("avx512f"))) void multiply_by_avx512(double* x, const double* w, int count) {
+    multiply_by_body<Vec8>(x, w, count);
+}
+__attribute__((target("avx512f"))) void add_into_avx512(double* y, const double* x, int count) {
+    add_into_body<Vec8>(y, x, count);
+}
+#endif
+
 // A lane keeps the best of the values it meets, starting from |x[0]| as the
 // plain loop does; the best of the lanes is then the plain loop's, in
 // whatever order they are compared (only strictly greater values win, and
@@ -393,6 +440,24 @@ void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double*
 #endif
     (void)unit;
     tapped_sums_baseline(h, kernel_end, x, y, count);
+}
+
+void multiply_by(VectorUnit unit, double* x, const double* w, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return multiply_by_avx512(x, w, count);
+    if (unit == VectorUnit::avx2) return multiply_by_avx2(x, w, count);
+#endif
+    (void)unit;
+    multiply_by_baseline(x, w, count);
+}
+
+void add_into(VectorUnit unit, double* y, const double* x, int count) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return add_into_avx512(y, x, count);
+    if (unit == VectorUnit::avx2) return add_into_avx2(y, x, count);
+#endif
+    (void)unit;
+    add_into_baseline(y, x, count);
 }
 
 double peak_magnitude(VectorUnit unit, const double* x, int count) {

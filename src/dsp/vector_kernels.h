@@ -32,6 +32,12 @@ void tapped_sums(VectorUnit unit, const double* h, int kernel_end, const double*
 // x[-22 .. count+21]; x and y do not overlap.
 void symmetric_taps(VectorUnit unit, const double* h, const double* x, double* y, int count);
 
+// x[i] = x[i] * w[i] for i = 0 .. count-1, several at a time.
+void multiply_by(VectorUnit unit, double* x, const double* w, int count);
+
+// y[i] = y[i] + x[i] for i = 0 .. count-1, several at a time.
+void add_into(VectorUnit unit, double* y, const double* x, int count);
+
 // The largest magnitude of x[0 .. count-1] as the plain loop finds it:
 // |x[0]| to start with (read even when count < 1), then every |x[i]| greater
 // than the best so far (a NaN never is; a NaN at x[0] stays).

@@ -8,6 +8,7 @@
 
 #include "base/error_log.h"
 #include "dsp/kernels.h"
+#include "dsp/vector_kernels.h"
 #include "synthesis/note_settings.h"
 
 namespace qern {
@@ -152,7 +153,8 @@ void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, doubl
     const int begin = static_cast<int>(lo);
     const int end = static_cast<int>(hi);
     const int offset = static_cast<int>(centre);
-    for (int k = begin; k < end; ++k) output[k] += grain[k - offset];
+    add_into(best_vector_unit(), &output[begin], &grain.grain[static_cast<std::size_t>(begin - offset + GrainBuffer::HALF_SPAN)],
+             end - begin);
 }
 
 double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,

@@ -235,5 +235,26 @@ TEST(Normalisation, PeakAndClippingOnEveryUnitEqualThePlainLoops) {
     }
 }
 
+// The elementwise kernels at every length that leaves a tail, leaving the
+// element past the count alone.
+TEST(Elementwise, ProductsAndSumsOnEveryUnitEqualThePlainLoops) {
+    for (const VectorUnit unit : available_units()) {
+        for (int count = 0; count <= 37; ++count) {
+            const std::size_t size = static_cast<std::size_t>(count) + 1;
+            const std::vector<double> a = random_values(size, static_cast<unsigned>(count), 3.0);
+            const std::vector<double> b = random_values(size, static_cast<unsigned>(count + 100), 20000.0);
+            std::vector<double> product = a, sum = a;
+            multiply_by(unit, product.data(), b.data(), count);
+            add_into(unit, sum.data(), b.data(), count);
+            for (std::size_t i = 0; i < size; ++i) {
+                const bool inside = i < static_cast<std::size_t>(count);
+                ASSERT_TRUE(same_bits(std::vector<double>{product[i], sum[i]},
+                                      std::vector<double>{inside ? a[i] * b[i] : a[i], inside ? a[i] + b[i] : a[i]}))
+                    << vector_unit_name(unit) << " count " << count << " i " << i;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace qern
