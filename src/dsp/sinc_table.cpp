@@ -117,23 +117,12 @@ __attribute__((target("avx512f"))) void full_group_avx512(const double* w, const
             }
         }
     } else {
-        // Spreads below 8: the samples of eight taps in a row come from the
-        // same two registers, the lanes moved on by one per tap.
-        for (int q0 = 0; q0 < SINC_TAPS; q0 += 8) {
-            __m512d a[G];
-            __m512d b[G];
+        // Spreads below 8: every lane's sample of tap q lies in the eight
+        // loaded from xs + q.
+        for (int q = 0; q < SINC_TAPS; ++q) {
             for (int g = 0; g < G; ++g) {
-                a[g] = _mm512_loadu_pd(block[g].xs + q0);
-                b[g] = _mm512_loadu_pd(block[g].xs + q0 + 8);
-            }
-            const int taps_here = std::min(8, SINC_TAPS - q0);
-            for (int k = 0; k < taps_here; ++k) {
-                const __m512i step = _mm512_set1_epi64(k);
-                for (int g = 0; g < G; ++g) {
-                    const __m512d v = _mm512_permutex2var_pd(a[g], _mm512_add_epi64(block[g].lanes, step), b[g]);
-                    block[g].sum = _mm512_add_pd(
-                        block[g].sum, _mm512_mul_pd(_mm512_loadu_pd(block[g].w + (q0 + k) * ROWS), v));
-                }
+                const __m512d v = avx512_samples<false>(block[g], q);
+                block[g].sum = _mm512_add_pd(block[g].sum, _mm512_mul_pd(_mm512_loadu_pd(block[g].w + q * ROWS), v));
             }
         }
     }
