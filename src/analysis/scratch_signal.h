@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "base/bulk_memory.h"
 #include "base/sample_buffer.h"
 
 namespace qern {
@@ -35,6 +36,7 @@ inline ScratchSignal allocate_scratch_signal(int count) {
     const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
     s.storage.reset(new (std::nothrow) double[total]);
     if (!s.storage) return s;
+    make_present(s.storage.get(), total * sizeof(double));
     s.count = count;
     std::fill(s.storage.get(), s.storage.get() + SAMPLE_MARGIN, 0.0);
     std::fill(s.storage.get() + SAMPLE_MARGIN + count, s.storage.get() + total, 0.0);

@@ -43,6 +43,19 @@ BulkDoubles allocate_bulk_zeroed(std::size_t count) {
     return BulkDoubles(new (std::nothrow) double[count](), BulkDelete{});
 }
 
+void make_present(void* p, std::size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    constexpr std::uintptr_t PAGE = 4096;
+    if (p == nullptr || bytes < BULK_THRESHOLD_BYTES) return;
+    const auto first = (reinterpret_cast<std::uintptr_t>(p) + PAGE - 1) & ~(PAGE - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(PAGE - 1);
+    // A kernel without it refuses; the pages then come one fault at a time.
+    if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)p, (void)bytes;
+#endif
+}
+
 BulkArena::BulkArena(std::size_t bytes)
     : capacity_((bytes + ARENA_PAGE_BYTES - 1) / ARENA_PAGE_BYTES * ARENA_PAGE_BYTES) {}
 

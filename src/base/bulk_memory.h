@@ -24,6 +24,12 @@ using BulkDoubles = std::unique_ptr<double[], BulkDelete>;
 // `count` doubles, all 0.0, present in memory; empty on failure.
 BulkDoubles allocate_bulk_zeroed(std::size_t count);
 
+// Makes the whole 4 KiB pages inside [p, p + bytes) present at once where
+// the system can (Linux), for heap memory about to be written throughout:
+// one call instead of a fault per page. Nothing below 64 KiB, elsewhere, or
+// where the pages are present already.
+void make_present(void* p, std::size_t bytes);
+
 // The working memory of one note's synthesis (its sinc weights and Hann
 // windows), mapped as one stretch the first time a piece is wanted and
 // handed out in pieces, in order; all of it is freed with the arena, which

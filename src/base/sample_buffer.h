@@ -1,6 +1,7 @@
 // Signal buffers with zero margins on both sides, and views onto them.
 #pragma once
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <memory>
@@ -47,8 +48,11 @@ public:
         SampleBuffer b;
         if (count < 0) return b;
         const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
-        b.storage_ = BulkDoubles(new (std::nothrow) double[total](), BulkDelete{});
-        if (b.storage_) b.count_ = count;
+        b.storage_ = BulkDoubles(new (std::nothrow) double[total], BulkDelete{});
+        if (!b.storage_) return b;
+        make_present(b.storage_.get(), total * sizeof(double));
+        std::fill(b.storage_.get(), b.storage_.get() + total, 0.0);
+        b.count_ = count;
         return b;
     }
     // The same, its pages taken in bulk (base/bulk_memory.h): for the large

@@ -46,5 +46,19 @@ TEST(BulkArena, HandsOutZeroedDisjointPiecesThenFallsBack) {
     }
 }
 
+// Heap memory made present keeps what it holds, at any alignment and size,
+// and stays writable throughout.
+TEST(MakePresent, KeepsTheContentsOfMemoryAlreadyWritten) {
+    for (const std::size_t count : {std::size_t{10}, std::size_t{9000}, std::size_t{300001}}) {
+        std::vector<double> values(count);
+        for (std::size_t i = 0; i < count; ++i) values[i] = static_cast<double>(i) + 0.5;
+        make_present(values.data() + 1, (count - 1) * sizeof(double));
+        for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(values[i], static_cast<double>(i) + 0.5) << count << " " << i;
+        values.back() = -1.0;
+        EXPECT_EQ(values.back(), -1.0);
+    }
+    make_present(nullptr, 1 << 20);
+}
+
 }  // namespace
 }  // namespace qern
