@@ -85,11 +85,7 @@ int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int
     } else {
         sinc_resample(-P, P, centre, f, 0, source);
     }
-    // The window may reach element H, one past the resampled ones: it is
-    // never laid, but it is multiplied.
-    const int n = static_cast<int>(static_cast<double>(2 * P) * f);
-    if (n > 2 * H) centre[H] = 0.0;
-    apply_window(scratch, centre.shifted(-H), n, memory);
+    apply_window(scratch, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f), memory);
     return 0;
 }
 

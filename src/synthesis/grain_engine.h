@@ -25,17 +25,15 @@ inline constexpr double MIN_OUTPUT_PERIOD = 0.5;
 
 // Scratch space for one grain, addressed from its centre (element 0 is the
 // mark), plus the two source periods it is cut from. One per section call;
-// nothing is allocated per grain. Left as allocated: a grain's elements
-// are written before they are read, and a note touches only the pages its
-// grains reach.
+// nothing is allocated per grain.
 struct GrainBuffer {
     // Elements -(GRAIN_MAX_HALF + 1) .. GRAIN_MAX_HALF + 1: the window of a
     // resampled grain may reach element H.
     static constexpr int HALF_SPAN = GRAIN_MAX_HALF + 1;
-    std::array<double, 2 * HALF_SPAN + 1> grain;
+    std::array<double, 2 * HALF_SPAN + 1> grain{};
     // The 2P source samples around the mark, zero where they lie outside the
     // input buffer; element P is the mark.
-    std::array<double, 2 * GRAIN_MAX_PERIOD> source;
+    std::array<double, 2 * GRAIN_MAX_PERIOD> source{};
 
     SampleSpan centre() { return SampleSpan{grain.data() + HALF_SPAN, -HALF_SPAN, HALF_SPAN + 1}; }
     double operator[](int i) const { return grain[static_cast<std::size_t>(i + HALF_SPAN)]; }
