@@ -102,6 +102,7 @@ def main():
     try:
         # 1. Warm notes.
         rss_ratios = []
+        rss_ratios_g = []  # the note with the largest working memory
         for name, flags, length, modulation, bend in CASES:
             ratios, qern_ms, io_ms = [], [], []
             for k, voice in enumerate(note_voices):
@@ -125,6 +126,8 @@ def main():
                     io_ms.append(i * 1000)
                     if name == "no flags":
                         rss_ratios.append(q_rss / i_rss)
+                    if name == "g+100":
+                        rss_ratios_g.append(q_rss / i_rss)
             rows.append((f"1 warm note, {name}", "qern / io-only CPU", spread(ratios), "<= 1.3",
                          spread(ratios)[0] <= 1.3,
                          "%.1f / %.1f ms" % (statistics.median(qern_ms), statistics.median(io_ms))))
@@ -152,6 +155,9 @@ def main():
                      spread(speedups)[0] >= 1.8, "%d processor threads" % (os.cpu_count() or 0)))
         rows.append(("3 warm note peak memory", "qern / io-only RSS", spread(rss_ratios), "<= 1.5",
                      spread(rss_ratios)[0] <= 1.5, "no flags, 1200 ms"))
+        # A stretched grain's sinc table and windows live in one 2 MiB page.
+        rows.append(("3 warm note peak memory, g+100", "qern / io-only RSS", spread(rss_ratios_g),
+                     "(informative)", None, "1200 ms"))
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
@@ -159,8 +165,8 @@ def main():
     print(f"| case | measure | median | p10-p90 | target | met | notes |")
     print(f"|---|---|---|---|---|---|---|")
     for case, measure, (median, low, high), target, met, note in rows:
-        print(f"| {case} | {measure} | {median:.2f} | {low:.2f}-{high:.2f} | {target} | "
-              f"{'yes' if met else 'no'} | {note} |")
+        shown = "-" if met is None else ("yes" if met else "no")
+        print(f"| {case} | {measure} | {median:.2f} | {low:.2f}-{high:.2f} | {target} | {shown} | {note} |")
 
 
 if __name__ == "__main__":
