@@ -47,8 +47,8 @@ public:
     BulkArena(const BulkArena&) = delete;
     BulkArena& operator=(const BulkArena&) = delete;
 
-    // `count` doubles, all 0.0, 64-byte aligned, from the arena while it
-    // has room, else allocate_bulk_zeroed(count). Empty on failure.
+    // `count` doubles, all 0.0: from the arena while it has room (64-byte
+    // aligned), else allocate_bulk_zeroed(count). Empty on failure.
     BulkDoubles take_zeroed(std::size_t count);
 
     // Bytes handed out from the arena so far.

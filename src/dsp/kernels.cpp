@@ -85,7 +85,7 @@ void apply_hann_window(SampleSpan values, int n) {
     if (n <= 0) return;
     double* v = checked_origin(values, 0, n);
     const double step = TWO_PI / n;
-    for (int i = 0; i < n; ++i) v[i] = v[i] * (0.5 - 0.5 * window_cosine(i * step));
+    for (int i = 0; i < n; ++i) v[i] = v[i] * (0.5 - 0.5 * window_cosine(std::min(i, n - i) * step));
 }
 
 void hann_weights(double* weights, int n) { hann_weights(best_vector_unit(), weights, n); }

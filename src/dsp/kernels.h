@@ -22,7 +22,8 @@ void one_pole_smooth(double a, SampleSpan values, int count);
 // Always returns 0.
 int sinc_resample(int first, int last, SampleSpan dst, double ratio, int centre, SampleSpan src);
 
-// Periodic Hann window over values[0..n-1]: weight 0.5 - 0.5 cos(2 pi i / n).
+// Periodic Hann window over values[0..n-1]: weight 0.5 - 0.5 cos(2 pi i / n),
+// taken at min(i, n - i) (the window is symmetric).
 // Nothing for n <= 0.
 void apply_hann_window(SampleSpan values, int n);
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <cstring>
 #include <cstddef>
 #include <new>
 
@@ -21,24 +22,57 @@ constexpr int HALF_TAPS = SINC_TAPS / 2;  // taps t - 15 .. t + 15
 constexpr int ROWS = SincTable::BLOCK_ROWS;
 constexpr int BLOCK_VALUES = SINC_TAPS * ROWS;
 
-// Row i: the weights of sinc_resample's output i, each by its expression,
-// written `stride` apart.
-void fill_row(double r, int i, double* w, int stride, int* first_tap) {
-    const double u = r * i;
-    const int t = static_cast<int>(u);
-    const double m = std::round(u);
-    const int parity = static_cast<int>(m) & 1;
-    const double s = std::sin(PI * (u - m));
-    const int j0 = t - HALF_TAPS;
-    for (int q = 0; q < SINC_TAPS; ++q) {
-        const int j = j0 + q;
-        const double d = PI * (u - j);
-        // sin(pi (u - j)) = (-1)^(m - j) sin(pi (u - m)).
-        w[q * stride] = (((parity ^ j) & 1) != 0 ? -s : s) / d;
+// Rows i0 .. i0+7, one block (its weights at w): the weights of
+// sinc_resample's outputs, each by its expression, the eight rows side by
+// side, so that the divisions go to the vector unit (one sine per row stays
+// in the C library). Tap q of row i is the weight of source index j = j0 + q
+// at u = i / ratio: sin(pi (u - j)) / (pi (u - j)), with sin(pi (u - j)) =
+// (-1)^(m - j) sin(pi (u - m)) for m the integer nearest u; d = 0 only at
+// j = u, an integer u (then trunc(u) = m), whose weight is 1.
+typedef double BlockVector __attribute__((vector_size(8 * sizeof(double))));
+
+[[gnu::always_inline]] inline void fill_block_body(double r, int i0, double* w, int* first_tap) {
+    BlockVector u, j0, signed_s;
+    for (int b = 0; b < ROWS; ++b) {
+        u[b] = r * (i0 + b);
+        const int t = static_cast<int>(u[b]);
+        const double m = std::round(u[b]);
+        const int parity = static_cast<int>(m) & 1;
+        const double s = std::sin(PI * (u[b] - m));
+        first_tap[b] = t - HALF_TAPS;
+        j0[b] = first_tap[b];
+        // The sign of tap 0; it alternates from tap to tap.
+        signed_s[b] = ((parity ^ first_tap[b]) & 1) != 0 ? -s : s;
     }
-    // d is 0 only at j = u, an integer u (then t = m): weight 1 there.
-    if (u == m) w[(static_cast<int>(m) - j0) * stride] = 1.0;
-    *first_tap = j0;
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        const BlockVector d = PI * (u - (j0 + static_cast<double>(q)));
+        const BlockVector weight = signed_s / d;
+        std::memcpy(w + q * ROWS, &weight, sizeof weight);
+        signed_s = -signed_s;
+    }
+    for (int b = 0; b < ROWS; ++b) {
+        const double m = std::round(u[b]);
+        if (u[b] == m) w[(static_cast<int>(m) - first_tap[b]) * ROWS + b] = 1.0;
+    }
+}
+
+void fill_block_baseline(double r, int i0, double* w, int* first_tap) { fill_block_body(r, i0, w, first_tap); }
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void fill_block_avx2(double r, int i0, double* w, int* first_tap) {
+    fill_block_body(r, i0, w, first_tap);
+}
+__attribute__((target("avx512f"))) void fill_block_avx512(double r, int i0, double* w, int* first_tap) {
+    fill_block_body(r, i0, w, first_tap);
+}
+#endif
+
+void fill_block(VectorUnit unit, double r, int i0, double* w, int* first_tap) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return fill_block_avx512(r, i0, w, first_tap);
+    if (unit == VectorUnit::avx2) return fill_block_avx2(r, i0, w, first_tap);
+#endif
+    (void)unit;
+    fill_block_baseline(r, i0, w, first_tap);
 }
 
 // A block of 8 outputs whose taps all lie inside the span: y[b] = sum over q
@@ -216,7 +250,7 @@ SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
     table.weights = memory != nullptr ? memory->take_zeroed(rows * SINC_TAPS) : allocate_bulk_zeroed(rows * SINC_TAPS);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
-    // Every row's first tap, as fill_row takes it: the partial blocks at a
+    // Every row's first tap, as fill_block takes it: the partial blocks at a
     // span's ends read those of rows not filled yet.
     const double r = 1.0 / ratio;
     for (std::size_t n = 0; n < rows; ++n) {
@@ -231,13 +265,19 @@ bool prepare_sinc_rows(SincTable& table, int half) {
     if (half <= table.rows_ready) return true;
     if (half > table.capacity) return false;
     const double r = 1.0 / table.ratio;
-    auto fill = [&](int i) {
-        const auto n = static_cast<std::size_t>(i + table.capacity);
-        double* w = table.weights.get() + (n / ROWS) * BLOCK_VALUES + n % ROWS;
-        fill_row(r, i, w, ROWS, &table.first_tap[n]);
+    // Whole blocks over the rows wanted (rows beyond them in the same block
+    // are filled too, and filled again alike when they are wanted).
+    const VectorUnit unit = best_vector_unit();
+    auto fill = [&](int first, int last) {  // rows [first, last)
+        if (first >= last) return;
+        const int n_first = (first + table.capacity) / ROWS * ROWS;
+        for (int n = n_first; n < last + table.capacity; n += ROWS) {
+            fill_block(unit, r, n - table.capacity, table.weights.get() + (n / ROWS) * BLOCK_VALUES,
+                       &table.first_tap[static_cast<std::size_t>(n)]);
+        }
     };
-    for (int i = -half; i < -table.rows_ready; ++i) fill(i);
-    for (int i = table.rows_ready; i < half; ++i) fill(i);
+    fill(-half, -table.rows_ready);
+    fill(table.rows_ready, half);
     table.rows_ready = half;
     return true;
 }

@@ -235,15 +235,18 @@ template <class V>
     const double step = TWO_PI / n;
     V lane{};
     for (int g = 0; g < W; ++g) lane[g] = g;
+    // The window is symmetric: weight n - i is weight i.
+    const int half = n / 2 + 1;  // weights 0 .. n/2
     int i = 0;
-    for (; i + W <= n; i += W) {
+    for (; i + W <= half; i += W) {
         const V x = (static_cast<double>(i) + lane) * step;
         V c;
         window_cosine_body(x, c);
         const V weight = 0.5 - 0.5 * c;
         std::memcpy(weights + i, &weight, sizeof weight);
     }
-    for (; i < n; ++i) weights[i] = 0.5 - 0.5 * window_cosine(i * step);
+    for (; i < half; ++i) weights[i] = 0.5 - 0.5 * window_cosine(i * step);
+    for (; i < n; ++i) weights[i] = weights[n - i];
 }
 
 void hann_weights_baseline(double* weights, int n) { hann_weights_body<Vec2>(weights, n); }

@@ -55,9 +55,10 @@ void scale_and_clip(VectorUnit unit, double gain, double* x, int count);
 // every vector unit (the C library's cos is none of these for certain).
 double window_cosine(double x);
 
-// weights[i] = 0.5 - 0.5 window_cosine(i (2 pi / n)) for i = 0 .. n-1,
-// several i at a time on `unit`; the same bits on every unit. Nothing for
-// n <= 0.
+// weights[i] = 0.5 - 0.5 window_cosine(k (2 pi / n)) for i = 0 .. n-1,
+// k = min(i, n - i): the window is symmetric, and its second half repeats
+// the first. Several i at a time on `unit`; the same bits on every unit.
+// Nothing for n <= 0.
 void hann_weights(VectorUnit unit, double* weights, int n);
 
 }  // namespace qern

@@ -2,6 +2,7 @@
 // and as good as the C library's wherever a grain window can fall.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <vector>
@@ -19,7 +20,9 @@ using test::available_units;
 // Every window length a grain can have (2 P f up to trunc(2 * 511 *
 // 10^0.5) = 3231) and a little beyond, every argument i 2 pi / n: within
 // one unit in the last place of cos taken in long double (two where long
-// double is no wider than double: then the reference has its own error).
+// double is no wider than double: then the reference has its own error), or
+// within 1e-19 where the cosine is that near zero (the long double cos of
+// mingw's library is off by about 1e-21 at pi/2; a weight cannot see it).
 // How often the weight differs (by one unit) from the one the C library's
 // cos gives is printed: about 1 in 120 with glibc, most of them where the
 // remainder goes through the sine. Notes do not move by that: a weight one
@@ -36,16 +39,19 @@ TEST(WindowCosine, WithinAnUlpOfTheTrueCosineAtEveryWindowArgument) {
             const double c = window_cosine(x);
             const long double exact = std::cos(static_cast<long double>(x));
             const double ulp = std::nextafter(std::fabs(c), 2.0) - std::fabs(c);
-            const double error = static_cast<double>(std::fabs(static_cast<long double>(c) - exact)) / ulp;
-            if (error > worst) worst = error;
-            ASSERT_LE(error, allowed) << "n " << n << " i " << i;
+            const double difference = static_cast<double>(std::fabs(static_cast<long double>(c) - exact));
+            const double error = difference / ulp;
+            if (difference > 1e-19 && error > worst) worst = error;
+            ASSERT_TRUE(error <= allowed || difference <= 1e-19) << "n " << n << " i " << i << " error " << error;
             ++arguments;
             if (0.5 - 0.5 * c != 0.5 - 0.5 * std::cos(x)) ++weights_unlike_libc;
         }
     }
     std::printf("%lld arguments, worst %.3f ulp, %lld weights unlike the C library's\n", arguments, worst,
                 weights_unlike_libc);
+#if defined(__GLIBC__)
     EXPECT_LT(weights_unlike_libc * 50, arguments);
+#endif
     EXPECT_EQ(window_cosine(0.0), 1.0);
 }
 
@@ -59,7 +65,7 @@ TEST(WindowCosine, HannWeightsOnEveryUnitEqualTheScalarExpression) {
                 hann_weights(unit, weights.data(), length);
                 const double step = TWO_PI / length;
                 for (int i = 0; i < length; ++i) {
-                    ASSERT_EQ(weights[i], 0.5 - 0.5 * window_cosine(i * step))
+                    ASSERT_EQ(weights[i], 0.5 - 0.5 * window_cosine(std::min(i, length - i) * step))
                         << vector_unit_name(unit) << " n " << length << " i " << i;
                 }
                 EXPECT_EQ(weights[length], -1.0) << "written past the end";
