@@ -107,4 +107,8 @@ BulkDoubles BulkArena::take_zeroed(std::size_t count) {
     return allocate_bulk_zeroed(count);
 }
 
+BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena) {
+    return arena != nullptr ? arena->take_zeroed(count) : allocate_bulk_zeroed(count);
+}
+
 }  // namespace qern

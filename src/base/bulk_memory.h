@@ -65,6 +65,9 @@ private:
     bool failed_ = false;       // mapping was tried and failed
 };
 
+// take_zeroed from `arena` when there is one, else allocate_bulk_zeroed.
+BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena);
+
 // The page size BulkArena asks for.
 inline constexpr std::size_t ARENA_PAGE_BYTES = std::size_t{2} << 20;
 

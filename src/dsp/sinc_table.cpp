@@ -247,7 +247,7 @@ SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
     if (capacity <= 0) return table;
     capacity = (capacity + ROWS - 1) / ROWS * ROWS;
     const auto rows = static_cast<std::size_t>(2) * static_cast<std::size_t>(capacity);
-    table.weights = memory != nullptr ? memory->take_zeroed(rows * SINC_TAPS) : allocate_bulk_zeroed(rows * SINC_TAPS);
+    table.weights = allocate_bulk_zeroed(rows * SINC_TAPS, memory);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
     // Every row's first tap, as fill_block takes it: the partial blocks at a

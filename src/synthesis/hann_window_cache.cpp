@@ -21,7 +21,7 @@ const double* hann_window(HannWindowCache& cache, int n, BulkArena* memory) {
         cache.entries.reserve(cache.entries.size() + 1);
         if (length > cache.chunk_free) {
             const std::size_t size = std::max(length, HANN_CACHE_CHUNK_VALUES);
-            BulkDoubles chunk = memory != nullptr ? memory->take_zeroed(size) : allocate_bulk_zeroed(size);
+            BulkDoubles chunk = allocate_bulk_zeroed(size, memory);
             if (!chunk) return nullptr;
             cache.chunks.push_back(std::move(chunk));
             cache.chunk_next = cache.chunks.back().get();
