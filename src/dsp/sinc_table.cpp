@@ -22,7 +22,8 @@ constexpr int HALF_TAPS = SINC_TAPS / 2;  // taps t - 15 .. t + 15
 constexpr int ROWS = SincTable::BLOCK_ROWS;
 constexpr int BLOCK_VALUES = SINC_TAPS * ROWS;
 
-// Rows i0 .. i0+7, one block (its weights at w): the weights of
+// Rows i0 .. i0+7, one block (its weights at w, its rows' first taps j0 at
+// first_tap, as make_sinc_table sets them): the weights of
 // sinc_resample's outputs, each by its expression, the eight rows side by
 // side, so that the divisions go to the vector unit (one sine per row stays
 // in the C library). Tap q of row i is the weight of source index j = j0 + q
@@ -31,15 +32,13 @@ constexpr int BLOCK_VALUES = SINC_TAPS * ROWS;
 // j = u, an integer u (then trunc(u) = m), whose weight is 1.
 typedef double BlockVector __attribute__((vector_size(8 * sizeof(double))));
 
-[[gnu::always_inline]] inline void fill_block_body(double r, int i0, double* w, int* first_tap) {
-    BlockVector u, j0, signed_s;
+[[gnu::always_inline]] inline void fill_block_body(double r, int i0, double* w, const int* first_tap) {
+    BlockVector u, nearest, j0, signed_s;
     for (int b = 0; b < ROWS; ++b) {
         u[b] = r * (i0 + b);
-        const int t = static_cast<int>(u[b]);
-        const double m = std::round(u[b]);
-        const int parity = static_cast<int>(m) & 1;
-        const double s = std::sin(PI * (u[b] - m));
-        first_tap[b] = t - HALF_TAPS;
+        nearest[b] = std::round(u[b]);
+        const int parity = static_cast<int>(nearest[b]) & 1;
+        const double s = std::sin(PI * (u[b] - nearest[b]));
         j0[b] = first_tap[b];
         // The sign of tap 0; it alternates from tap to tap.
         signed_s[b] = ((parity ^ first_tap[b]) & 1) != 0 ? -s : s;
@@ -51,22 +50,23 @@ typedef double BlockVector __attribute__((vector_size(8 * sizeof(double))));
         signed_s = -signed_s;
     }
     for (int b = 0; b < ROWS; ++b) {
-        const double m = std::round(u[b]);
-        if (u[b] == m) w[(static_cast<int>(m) - first_tap[b]) * ROWS + b] = 1.0;
+        if (u[b] == nearest[b]) w[(static_cast<int>(nearest[b]) - first_tap[b]) * ROWS + b] = 1.0;
     }
 }
 
-void fill_block_baseline(double r, int i0, double* w, int* first_tap) { fill_block_body(r, i0, w, first_tap); }
-#if QERN_HAVE_WIDE_VECTORS
-__attribute__((target("avx2"))) void fill_block_avx2(double r, int i0, double* w, int* first_tap) {
+void fill_block_baseline(double r, int i0, double* w, const int* first_tap) {
     fill_block_body(r, i0, w, first_tap);
 }
-__attribute__((target("avx512f"))) void fill_block_avx512(double r, int i0, double* w, int* first_tap) {
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void fill_block_avx2(double r, int i0, double* w, const int* first_tap) {
+    fill_block_body(r, i0, w, first_tap);
+}
+__attribute__((target("avx512f"))) void fill_block_avx512(double r, int i0, double* w, const int* first_tap) {
     fill_block_body(r, i0, w, first_tap);
 }
 #endif
 
-void fill_block(VectorUnit unit, double r, int i0, double* w, int* first_tap) {
+void fill_block(VectorUnit unit, double r, int i0, double* w, const int* first_tap) {
 #if QERN_HAVE_WIDE_VECTORS
     if (unit == VectorUnit::avx512) return fill_block_avx512(r, i0, w, first_tap);
     if (unit == VectorUnit::avx2) return fill_block_avx2(r, i0, w, first_tap);
@@ -250,8 +250,9 @@ SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
     table.weights = allocate_bulk_zeroed(rows * SINC_TAPS, memory);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
-    // Every row's first tap, as fill_block takes it: the partial blocks at a
-    // span's ends read those of rows not filled yet.
+    // Every row's first tap, trunc(i / ratio) - 15: the rows are filled from
+    // them, and the partial blocks at a span's ends read those of rows not
+    // filled yet.
     const double r = 1.0 / ratio;
     for (std::size_t n = 0; n < rows; ++n) {
         table.first_tap[n] = static_cast<int>(r * (static_cast<int>(n) - capacity)) - HALF_TAPS;
@@ -326,11 +327,11 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
         for (int j = j_first; j <= j_last; ++j) sum += w[(j - j0) * ROWS] * x[j];
         y[i] = sum;
     };
-    // The first rows of the blocks holding out_first and out_last - 1.
-    const int head = out_first - (out_first + table.capacity) % ROWS;
-    const int tail = (out_last - 1) - (out_last - 1 + table.capacity) % ROWS;
 #if QERN_HAVE_WIDE_VECTORS
     if (unit == VectorUnit::avx512) {
+        // The first rows of the blocks holding out_first and out_last - 1.
+        const int head = out_first - (out_first + table.capacity) % ROWS;
+        const int tail = (out_last - 1) - (out_last - 1 + table.capacity) % ROWS;
         // Every block on the padded copy, the partial ones at the ends into
         // a scratch block of which the span's outputs are kept.
         auto partial = [&](int block, int from, int to) {
@@ -349,7 +350,6 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
         return 0;
     }
 #endif
-    (void)head, (void)tail;
     // Whole blocks of the table go to the vector unit: runs of blocks whose
     // taps all lie in the span at once; the others (at the span's ends)
     // output by output.
