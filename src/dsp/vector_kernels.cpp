@@ -259,34 +259,32 @@ __attribute__((target("avx512f"))) void hann_weights_avx512(double* weights, int
 }
 #endif
 
-// Elementwise products and sums: each element sees the one operation the
-// plain loop gives it.
-template <class V>
-[[gnu::always_inline]] inline void multiply_by_body(double* x, const double* w, int count) {
-    constexpr int W = LANES<V>;
-    int i = 0;
-    for (; i + W <= count; i += W) {
-        V a, b;
-        std::memcpy(&a, x + i, sizeof a);
-        std::memcpy(&b, w + i, sizeof b);
-        a = a * b;
-        std::memcpy(x + i, &a, sizeof a);
-    }
-    for (; i < count; ++i) x[i] = x[i] * w[i];
-}
-
-template <class V>
-[[gnu::always_inline]] inline void add_into_body(double* y, const double* x, int count) {
+// Elementwise products and sums: op(y[i], x[i]) puts its result in y[i],
+// each element seeing the one operation the plain loop gives it (op takes
+// doubles and vectors alike, by reference: no vector crosses a call by
+// value).
+template <class V, class Op>
+[[gnu::always_inline]] inline void elementwise_body(double* y, const double* x, int count, Op op) {
     constexpr int W = LANES<V>;
     int i = 0;
     for (; i + W <= count; i += W) {
         V a, b;
         std::memcpy(&a, y + i, sizeof a);
         std::memcpy(&b, x + i, sizeof b);
-        a = a + b;
+        op(a, b);
         std::memcpy(y + i, &a, sizeof a);
     }
-    for (; i < count; ++i) y[i] = y[i] + x[i];
+    for (; i < count; ++i) op(y[i], x[i]);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void multiply_by_body(double* x, const double* w, int count) {
+    elementwise_body<V>(x, w, count, [](auto& a, const auto& b) { a = a * b; });
+}
+
+template <class V>
+[[gnu::always_inline]] inline void add_into_body(double* y, const double* x, int count) {
+    elementwise_body<V>(y, x, count, [](auto& a, const auto& b) { a = a + b; });
 }
 
 void multiply_by_baseline(double* x, const double* w, int count) { multiply_by_body<Vec2>(x, w, count); }
@@ -337,11 +335,11 @@ template <class V>
 [[gnu::always_inline]] inline void scale_and_clip_body(double gain, double* x, int count) {
     constexpr int W = LANES<V>;
     int i = 0;
+    V high, low;
+    for (int g = 0; g < W; ++g) high[g] = 32767.0, low[g] = -32768.0;
     for (; i + W <= count; i += W) {
         V v;
         std::memcpy(&v, x + i, sizeof v);
-        V high, low;
-        for (int g = 0; g < W; ++g) high[g] = 32767.0, low[g] = -32768.0;
         V s = gain * v;
         s = s > high ? high : s;
         s = s < low ? low : s;
