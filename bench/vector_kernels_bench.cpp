@@ -108,16 +108,29 @@ void BM_SymmetricTaps(benchmark::State& state) {
 }
 BENCHMARK(BM_SymmetricTaps)->Apply(unit_args)->Unit(benchmark::kMicrosecond);
 
+// A g-flag grain of period 300 at the g of argument 1: its random source
+// and its output, each around index 0 with room for any grain scale.
+struct GrainCase {
+    static constexpr int period = 300;
+    static constexpr int half = 2048;
+    double ratio;
+    std::vector<double> src = random_samples(2 * half, 0);
+    std::vector<double> dst = std::vector<double>(2 * half);
+    SampleSpan source{src.data() + half, -half, half};
+    SampleSpan grain{dst.data() + half, -half, half};
+
+    explicit GrainCase(const benchmark::State& state)
+        : ratio(std::pow(10.0, static_cast<double>(state.range(1)) / 200.0)) {}
+};
+
 // One g-flag grain of period 300 at g = +-20: one sine per output sample
 // against one per tap.
 void BM_SincGrain(benchmark::State& state) {
-    const double ratio = std::pow(10.0, static_cast<double>(state.range(1)) / 200.0);
-    constexpr int period = 300;
-    constexpr int half = 2048;
-    std::vector<double> src = random_samples(2 * half, 0);
-    std::vector<double> dst(2 * half);
-    const SampleSpan source{src.data() + half, -half, half};
-    const SampleSpan grain{dst.data() + half, -half, half};
+    GrainCase c(state);
+    const double ratio = c.ratio;
+    constexpr int period = GrainCase::period;
+    const SampleSpan source = c.source, grain = c.grain;
+    std::vector<double>& dst = c.dst;
     for (auto _ : state) {
         if (state.range(0) < 0) {
             sinc_resample_plain(-period, period, grain, ratio, 0, source);
@@ -139,13 +152,11 @@ BENCHMARK(BM_SincGrain)
 // on each unit (unit -1: sinc_resample, every weight computed).
 void BM_SincTableGrain(benchmark::State& state) {
     if (skip_unavailable(state)) return;
-    const double ratio = std::pow(10.0, static_cast<double>(state.range(1)) / 200.0);
-    constexpr int period = 300;
-    constexpr int half = 2048;
-    std::vector<double> src = random_samples(2 * half, 0);
-    std::vector<double> dst(2 * half);
-    const SampleSpan source{src.data() + half, -half, half};
-    const SampleSpan grain{dst.data() + half, -half, half};
+    GrainCase c(state);
+    const double ratio = c.ratio;
+    constexpr int period = GrainCase::period;
+    const SampleSpan source = c.source, grain = c.grain;
+    std::vector<double>& dst = c.dst;
     SincTable table = make_sinc_table(ratio, static_cast<int>(period * ratio) + 8);
     prepare_sinc_rows(table, static_cast<int>(period * ratio));
     for (auto _ : state) {
