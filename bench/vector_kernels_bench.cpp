@@ -174,6 +174,43 @@ BENCHMARK(BM_SincTableGrain)
     ->ArgsProduct({{-1, 0, 1, 2}, {20, 100}})
     ->Unit(benchmark::kMicrosecond);
 
+// Eight grains of period 300 at g = 20 and g = 100 side by side, per
+// grain: sources put into lanes, then resampled together, on each unit.
+// Against BM_SincTableGrain, one grain at a time.
+void BM_SincLanesGrain(benchmark::State& state) {
+    if (skip_unavailable(state)) return;
+    GrainCase c(state);
+    const double ratio = c.ratio;
+    constexpr int period = GrainCase::period;
+    const auto unit = static_cast<VectorUnit>(state.range(0));
+    const int H = static_cast<int>(period * ratio);
+    SincTable table = make_sinc_table(ratio, H + 8);
+    prepare_sinc_rows(table, H);
+    const TapRange rows = sinc_lane_taps(table, -H, H);
+    std::vector<double> lanes(static_cast<std::size_t>(rows.last - rows.first) * SINC_LANES);
+    double* x = lanes.data() - static_cast<std::ptrdiff_t>(rows.first) * SINC_LANES;
+    std::vector<double> out(static_cast<std::size_t>(2 * (H + 8)) * SINC_LANES);
+    double* y[SINC_LANES];
+    for (int g = 0; g < SINC_LANES; ++g) y[g] = out.data() + (2 * g + 1) * (H + 8);
+    long long offset[SINC_LANES];
+    int first[SINC_LANES], last[SINC_LANES];
+    for (int g = 0; g < SINC_LANES; ++g) {
+        offset[g] = g;  // eight overlapping grains of the same source
+        first[g] = -period;
+        last[g] = period;
+    }
+    for (auto _ : state) {
+        fill_lanes(unit, c.source.origin, offset, first, last, rows, x);
+        sinc_resample_lanes(unit, table, -H, H, x, y);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * SINC_LANES * 2 * H);
+}
+BENCHMARK(BM_SincLanesGrain)
+    ->ArgNames({"unit", "g"})
+    ->ArgsProduct({{0, 1, 2}, {20, 100}})
+    ->Unit(benchmark::kMicrosecond);
+
 // The weights of a Hann window of 1,000 samples: the C library's cosine in
 // the plain loop (unit -1), window_cosine on each unit.
 void BM_HannWeights(benchmark::State& state) {

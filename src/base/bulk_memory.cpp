@@ -30,15 +30,18 @@ void BulkDelete::operator()(double* p) const {
     delete[] p;
 }
 
-BulkDoubles allocate_bulk_zeroed(std::size_t count) {
+BulkDoubles allocate_bulk_zeroed(std::size_t count, Presence presence) {
     if (count > static_cast<std::size_t>(-1) / sizeof(double)) return BulkDoubles{};
 #if defined(__linux__) && defined(MAP_POPULATE)
     const std::size_t bytes = count * sizeof(double);
     if (bytes >= BULK_THRESHOLD_BYTES) {
         // Anonymous pages are zero.
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        const int populate = presence == Presence::now ? MAP_POPULATE : 0;
+        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | populate, -1, 0);
         if (p != MAP_FAILED) return BulkDoubles(static_cast<double*>(p), BulkDelete{bytes});
     }
+#else
+    (void)presence;
 #endif
     return BulkDoubles(new (std::nothrow) double[count](), BulkDelete{});
 }
@@ -56,8 +59,17 @@ void make_present(void* p, std::size_t bytes) {
 #endif
 }
 
-BulkArena::BulkArena(std::size_t bytes)
-    : capacity_((bytes + ARENA_PAGE_BYTES - 1) / ARENA_PAGE_BYTES * ARENA_PAGE_BYTES) {}
+namespace {
+
+constexpr std::size_t PAGE_BYTES = 4096;
+
+std::size_t whole_pages(std::size_t bytes) { return (bytes + PAGE_BYTES - 1) / PAGE_BYTES * PAGE_BYTES; }
+
+}  // namespace
+
+BulkArena::BulkArena(std::size_t bytes, std::size_t huge_bytes) : capacity_(whole_pages(bytes)) {
+    huge_ = std::min(huge_bytes / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES, capacity_ / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES);
+}
 
 BulkArena::~BulkArena() {
 #if defined(__linux__) && defined(MAP_POPULATE)
@@ -66,45 +78,56 @@ BulkArena::~BulkArena() {
 }
 
 bool BulkArena::map() {
-#if defined(__linux__) && defined(MAP_POPULATE) && defined(MADV_HUGEPAGE)
-    // Huge pages must start on a boundary of their size: map one page more
-    // and use the aligned part.
-    const std::size_t bytes = capacity_ + ARENA_PAGE_BYTES;
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+#if defined(__linux__) && defined(MAP_POPULATE)
+    // Address space only: pages become present as pieces are handed out.
+    // Huge pages must start on a boundary of their size: with them, map one
+    // more and use the aligned part.
+    const std::size_t slack = huge_ > 0 ? HUGE_PAGE_BYTES : 0;
+    void* p = mmap(nullptr, capacity_ + slack, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                   -1, 0);
     if (p == MAP_FAILED) return false;
     mapping_ = p;
-    mapped_ = bytes;
-    const auto address = reinterpret_cast<std::uintptr_t>(p);
-    base_ = static_cast<char*>(p) + ((ARENA_PAGE_BYTES - address % ARENA_PAGE_BYTES) % ARENA_PAGE_BYTES);
-    // Without huge pages (the system has them off, or none is free) the
-    // stretch comes in 4 KiB pages, made present here as bulk buffers are.
-    madvise(base_, capacity_, MADV_HUGEPAGE);
-#if defined(MADV_POPULATE_WRITE)
-    if (madvise(base_, capacity_, MADV_POPULATE_WRITE) == 0) return true;
+    mapped_ = capacity_ + slack;
+    std::size_t offset = 0;
+    if (slack > 0) offset = (HUGE_PAGE_BYTES - reinterpret_cast<std::uintptr_t>(p) % HUGE_PAGE_BYTES) % HUGE_PAGE_BYTES;
+    base_ = static_cast<char*>(p) + offset;
+#if defined(MADV_HUGEPAGE)
+    if (huge_ > 0) madvise(base_, huge_, MADV_HUGEPAGE);
 #endif
-    // A kernel without MADV_POPULATE_WRITE: touching each page does the same.
-    for (std::size_t offset = 0; offset < capacity_; offset += 4096) {
-        static_cast<volatile char*>(static_cast<void*>(base_))[offset] = 0;
-    }
+#if defined(MADV_NOHUGEPAGE)
+    // Where the system hands out huge pages unasked, a small piece of the
+    // rest would bring 2 MiB into memory.
+    if (capacity_ > huge_) madvise(base_ + huge_, capacity_ - huge_, MADV_NOHUGEPAGE);
+#endif
     return true;
 #else
-    (void)mapping_, (void)mapped_;
     return false;
 #endif
 }
 
-BulkDoubles BulkArena::take_zeroed(std::size_t count) {
+BulkDoubles BulkArena::take_zeroed(std::size_t count, Presence presence) {
     constexpr std::size_t ALIGNMENT = 64;
     if (count <= (capacity_ - used_) / sizeof(double) && !failed_) {
         if (base_ == nullptr && !map()) failed_ = true;
         if (base_ != nullptr) {
-            double* piece = reinterpret_cast<double*>(base_ + used_);
+            // Fresh pages, never handed out before: zero.
+            char* piece = base_ + used_;
             const std::size_t bytes = (count * sizeof(double) + ALIGNMENT - 1) / ALIGNMENT * ALIGNMENT;
             used_ = std::min(capacity_, used_ + bytes);
-            return BulkDoubles(piece, BulkDelete{0, true});
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+            if (presence == Presence::now && count > 0) {
+                // The pages the piece lies on; a kernel without
+                // MADV_POPULATE_WRITE brings them one fault at a time.
+                const std::size_t first = (used_ - bytes) / PAGE_BYTES * PAGE_BYTES;
+                madvise(base_ + first, whole_pages(used_) - first, MADV_POPULATE_WRITE);
+            }
+#else
+            (void)presence;
+#endif
+            return BulkDoubles(reinterpret_cast<double*>(piece), BulkDelete{0, true});
         }
     }
-    return allocate_bulk_zeroed(count);
+    return allocate_bulk_zeroed(count, presence);
 }
 
 BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena) {

@@ -21,8 +21,13 @@ struct BulkDelete {
 
 using BulkDoubles = std::unique_ptr<double[], BulkDelete>;
 
-// `count` doubles, all 0.0, present in memory; empty on failure.
-BulkDoubles allocate_bulk_zeroed(std::size_t count);
+// Whether pages are made present when memory is taken, or come as they are
+// first touched (for a buffer of which only a part may be used).
+enum class Presence { now, on_touch };
+
+// `count` doubles, all 0.0, present in memory unless asked otherwise;
+// empty on failure.
+BulkDoubles allocate_bulk_zeroed(std::size_t count, Presence presence = Presence::now);
 
 // Makes the whole 4 KiB pages inside [p, p + bytes) present at once where
 // the system can (Linux), for heap memory about to be written throughout:
@@ -30,36 +35,44 @@ BulkDoubles allocate_bulk_zeroed(std::size_t count);
 // where the pages are present already.
 void make_present(void* p, std::size_t bytes);
 
-// The working memory of one note's synthesis (its sinc weights and Hann
-// windows), mapped as one stretch the first time a piece is wanted and
-// handed out in pieces, in order; all of it is freed with the arena, which
-// must outlive its pieces. On Linux the stretch is asked for in 2 MiB pages
-// (transparent huge pages): one fault and one zeroing for all of it, where
-// a virtualised machine pays a fault for every 4 KiB page it touches.
-// Elsewhere, and when mapping fails, every piece is a bulk allocation of
-// its own.
+// The working memory of one note (its input and output samples, sinc
+// weights, Hann windows and grains), handed out in pieces, in order, from
+// one stretch of address space; all of it is freed with the arena, which
+// must outlive its pieces. On Linux the stretch is reserved at the first
+// piece and its pages are made present as pieces are handed out; it is
+// unmapped in one call at the end (on virtualised machines each unmapping
+// of a small buffer costs a flush per page). The first `huge_bytes` (whole
+// 2 MiB pages) are asked for in transparent huge pages: one fault and one
+// zeroing for 2 MiB where 4 KiB pages cost a fault each, worth it when the
+// note touches most of them. Elsewhere, and when mapping fails, every piece
+// is a bulk allocation of its own.
 class BulkArena {
 public:
-    // Room for `bytes` (rounded up to whole 2 MiB pages); nothing is
-    // mapped yet.
-    explicit BulkArena(std::size_t bytes);
+    // Room for `bytes` (rounded up to whole 4 KiB pages), the first
+    // `huge_bytes` of it (rounded down to whole 2 MiB pages, at most all of
+    // it) in huge pages; nothing is mapped yet, and only the pages handed
+    // out take memory.
+    explicit BulkArena(std::size_t bytes, std::size_t huge_bytes = 0);
     ~BulkArena();
     BulkArena(const BulkArena&) = delete;
     BulkArena& operator=(const BulkArena&) = delete;
 
     // `count` doubles, all 0.0: from the arena while it has room (64-byte
-    // aligned), else allocate_bulk_zeroed(count). Empty on failure.
-    BulkDoubles take_zeroed(std::size_t count);
+    // aligned), else allocate_bulk_zeroed(count, presence). Empty on failure.
+    BulkDoubles take_zeroed(std::size_t count, Presence presence = Presence::now);
 
     // Bytes handed out from the arena so far.
     std::size_t used() const { return used_; }
+    // Bytes of the arena in huge pages.
+    std::size_t huge_bytes() const { return huge_; }
 
 private:
     bool map();
 
     std::size_t capacity_ = 0;
+    std::size_t huge_ = 0;
     std::size_t used_ = 0;
-    char* base_ = nullptr;      // the aligned stretch; nullptr until mapped
+    char* base_ = nullptr;      // the stretch; nullptr until mapped
     void* mapping_ = nullptr;   // what was mapped (base_ with its alignment slack)
     std::size_t mapped_ = 0;
     bool failed_ = false;       // mapping was tried and failed
@@ -68,7 +81,12 @@ private:
 // take_zeroed from `arena` when there is one, else allocate_bulk_zeroed.
 BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena);
 
-// The page size BulkArena asks for.
-inline constexpr std::size_t ARENA_PAGE_BYTES = std::size_t{2} << 20;
+// The size of a huge page.
+inline constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{2} << 20;
+
+// The address space a note's BulkArena reserves beside its samples: more
+// than the largest sinc table, a full set of Hann windows and the grains of
+// a note need together.
+inline constexpr std::size_t NOTE_SCRATCH_BYTES = std::size_t{16} << 20;
 
 }  // namespace qern

@@ -21,7 +21,7 @@ struct RunStages {
                                         int flag_R);
     int (*read_pitch_mark_file)(std::FILE* stream, int sample_count, AnalysisResult& result);
     int (*synthesize)(const DecodedInput& input, const AnalysisResult& analysis,
-                      const NoteSettings& note, SampleBuffer& output);
+                      const NoteSettings& note, SampleBuffer& output, BulkArena* memory);
 };
 
 // The analysis and synthesis of this program.

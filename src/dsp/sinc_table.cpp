@@ -231,6 +231,159 @@ __attribute__((target("avx2"))) void full_blocks_avx2(const double* w, const int
 }
 #endif
 
+// One block of 8 rows for all lanes: row b of the block (first tap
+// taps[b], weights w[q * 8 + b]) sums w[q * 8 + b] x[(taps[b] + q) * 8 + g]
+// over increasing q for every lane g; lane g's output i0 + b goes to
+// y[g][i0 + b].
+void lane_block_plain(const double* w, const int* taps, const double* x, double* const* y, int i0) {
+    double sum[ROWS][SINC_LANES] = {};
+    for (int q = 0; q < SINC_TAPS; ++q) {
+        for (int b = 0; b < ROWS; ++b) {
+            const double weight = w[q * ROWS + b];
+            const double* xs = x + static_cast<std::ptrdiff_t>(taps[b] + q) * SINC_LANES;
+            for (int g = 0; g < SINC_LANES; ++g) sum[b][g] += weight * xs[g];
+        }
+    }
+    for (int g = 0; g < SINC_LANES; ++g) {
+        for (int b = 0; b < ROWS; ++b) y[g][i0 + b] = sum[b][g];
+    }
+}
+
+#if QERN_HAVE_WIDE_VECTORS
+__attribute__((target("avx2"))) void lane_block_avx2(const double* w, const int* taps, const double* x,
+                                                     double* const* y, int i0) {
+    // Lanes 0-3, then 4-7: eight sums of four lanes each at a time.
+    alignas(32) double sum[ROWS][SINC_LANES];
+    for (int half = 0; half < SINC_LANES; half += 4) {
+        __m256d acc[ROWS];
+        const double* xs[ROWS];
+        for (int b = 0; b < ROWS; ++b) {
+            acc[b] = _mm256_setzero_pd();
+            xs[b] = x + static_cast<std::ptrdiff_t>(taps[b]) * SINC_LANES + half;
+        }
+        for (int q = 0; q < SINC_TAPS; ++q) {
+            for (int b = 0; b < ROWS; ++b) {
+                const __m256d v = _mm256_loadu_pd(xs[b] + q * SINC_LANES);
+                acc[b] = _mm256_add_pd(acc[b], _mm256_mul_pd(_mm256_broadcast_sd(w + q * ROWS + b), v));
+            }
+        }
+        for (int b = 0; b < ROWS; ++b) _mm256_store_pd(&sum[b][half], acc[b]);
+    }
+    for (int g = 0; g < SINC_LANES; ++g) {
+        for (int b = 0; b < ROWS; ++b) y[g][i0 + b] = sum[b][g];
+    }
+}
+
+// r[k][m] becomes r[m][k]. (The all-lanes masks keep GCC from warning
+// about the undefined source of the unmasked forms.)
+__attribute__((target("avx512f"))) inline void transpose_8x8(__m512d* r) {
+    const __m512d t0 = _mm512_maskz_unpacklo_pd(0xFF, r[0], r[1]), t1 = _mm512_maskz_unpackhi_pd(0xFF, r[0], r[1]);
+    const __m512d t2 = _mm512_maskz_unpacklo_pd(0xFF, r[2], r[3]), t3 = _mm512_maskz_unpackhi_pd(0xFF, r[2], r[3]);
+    const __m512d t4 = _mm512_maskz_unpacklo_pd(0xFF, r[4], r[5]), t5 = _mm512_maskz_unpackhi_pd(0xFF, r[4], r[5]);
+    const __m512d t6 = _mm512_maskz_unpacklo_pd(0xFF, r[6], r[7]), t7 = _mm512_maskz_unpackhi_pd(0xFF, r[6], r[7]);
+    const __m512d u0 = _mm512_maskz_shuffle_f64x2(0xFF, t0, t2, 0x88), u1 = _mm512_maskz_shuffle_f64x2(0xFF, t0, t2, 0xDD);
+    const __m512d u2 = _mm512_maskz_shuffle_f64x2(0xFF, t1, t3, 0x88), u3 = _mm512_maskz_shuffle_f64x2(0xFF, t1, t3, 0xDD);
+    const __m512d u4 = _mm512_maskz_shuffle_f64x2(0xFF, t4, t6, 0x88), u5 = _mm512_maskz_shuffle_f64x2(0xFF, t4, t6, 0xDD);
+    const __m512d u6 = _mm512_maskz_shuffle_f64x2(0xFF, t5, t7, 0x88), u7 = _mm512_maskz_shuffle_f64x2(0xFF, t5, t7, 0xDD);
+    r[0] = _mm512_maskz_shuffle_f64x2(0xFF, u0, u4, 0x88);
+    r[4] = _mm512_maskz_shuffle_f64x2(0xFF, u0, u4, 0xDD);
+    r[2] = _mm512_maskz_shuffle_f64x2(0xFF, u1, u5, 0x88);
+    r[6] = _mm512_maskz_shuffle_f64x2(0xFF, u1, u5, 0xDD);
+    r[1] = _mm512_maskz_shuffle_f64x2(0xFF, u2, u6, 0x88);
+    r[5] = _mm512_maskz_shuffle_f64x2(0xFF, u2, u6, 0xDD);
+    r[3] = _mm512_maskz_shuffle_f64x2(0xFF, u3, u7, 0x88);
+    r[7] = _mm512_maskz_shuffle_f64x2(0xFF, u3, u7, 0xDD);
+}
+
+// Eight rows at a time: each lane's eight samples loaded at once (or put
+// together where its span begins or ends inside them), then transposed.
+__attribute__((target("avx512f"))) void fill_lanes_avx512(const double* origin, const long long* offset,
+                                                          const int* first, const int* last, TapRange rows,
+                                                          double* x) {
+    int j = rows.first;
+    for (; j + ROWS <= rows.last; j += ROWS) {
+        __m512d r[SINC_LANES];
+        for (int g = 0; g < SINC_LANES; ++g) {
+            if (j >= first[g] && j + ROWS <= last[g]) {
+                r[g] = _mm512_loadu_pd(origin + offset[g] + j);
+            } else if (j + ROWS <= first[g] || j >= last[g]) {
+                r[g] = _mm512_setzero_pd();
+            } else {
+                alignas(64) double part[ROWS];
+                for (int k = 0; k < ROWS; ++k) {
+                    part[k] = j + k >= first[g] && j + k < last[g] ? origin[offset[g] + j + k] : 0.0;
+                }
+                r[g] = _mm512_load_pd(part);
+            }
+        }
+        transpose_8x8(r);
+        for (int k = 0; k < ROWS; ++k) _mm512_storeu_pd(x + static_cast<std::ptrdiff_t>(j + k) * SINC_LANES, r[k]);
+    }
+    for (; j < rows.last; ++j) {
+        for (int g = 0; g < SINC_LANES; ++g) {
+            x[static_cast<std::ptrdiff_t>(j) * SINC_LANES + g] = j >= first[g] && j < last[g] ? origin[offset[g] + j] : 0.0;
+        }
+    }
+}
+
+// Source row s into the rows of a block that have it among their taps.
+__attribute__((target("avx512f"))) inline void lane_edge_row_avx512(__m512d* acc, const double* w, const int* taps,
+                                                                    const double* x, int s) {
+    const __m512d v = _mm512_loadu_pd(x + static_cast<std::ptrdiff_t>(s) * SINC_LANES);
+    for (int b = 0; b < ROWS; ++b) {
+        const int q = s - taps[b];
+        if (q >= 0 && q < SINC_TAPS) acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(w[q * ROWS + b]), v));
+    }
+}
+
+__attribute__((target("avx512f"))) void lane_block_avx512(const double* w, const int* taps, const double* x,
+                                                          double* const* y, int i0) {
+    __m512d acc[ROWS];
+    for (int b = 0; b < ROWS; ++b) acc[b] = _mm512_setzero_pd();
+    const int t0 = taps[0];
+    const int t7 = taps[ROWS - 1];
+    // Source row s by source row: it adds to every row b with tap q = s -
+    // taps[b] in 0..30, so each row still sums its taps in increasing q,
+    // and a source row is loaded once for the rows that share it.
+    for (int s = t0; s < t7 && s < t0 + SINC_TAPS; ++s) lane_edge_row_avx512(acc, w, taps, x, s);
+    const double* wb[ROWS];
+    for (int b = 0; b < ROWS; ++b) wb[b] = w + b - static_cast<std::ptrdiff_t>(taps[b]) * ROWS;
+    for (int s = t7; s < t0 + SINC_TAPS; ++s) {
+        // Every row takes this source row.
+        const __m512d v = _mm512_loadu_pd(x + static_cast<std::ptrdiff_t>(s) * SINC_LANES);
+        for (int b = 0; b < ROWS; ++b) {
+            acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(wb[b][static_cast<std::ptrdiff_t>(s) * ROWS]), v));
+        }
+    }
+    for (int s = std::max(t7, t0 + SINC_TAPS); s < t7 + SINC_TAPS; ++s) lane_edge_row_avx512(acc, w, taps, x, s);
+    // acc[b] holds row b of every lane; transposed, register g holds lane
+    // g's eight rows, stored in one go.
+    transpose_8x8(acc);
+    for (int g = 0; g < SINC_LANES; ++g) _mm512_storeu_pd(y[g] + i0, acc[g]);
+}
+#endif
+
+void fill_lanes_plain(const double* origin, const long long* offset, const int* first, const int* last,
+                      TapRange rows, double* x) {
+    for (int g = 0; g < SINC_LANES; ++g) {
+        double* lane = x + g;
+        const int lo = std::clamp(first[g], rows.first, rows.last);
+        const int hi = std::clamp(last[g], lo, rows.last);
+        for (int j = rows.first; j < lo; ++j) lane[static_cast<std::ptrdiff_t>(j) * SINC_LANES] = 0.0;
+        for (int j = lo; j < hi; ++j) lane[static_cast<std::ptrdiff_t>(j) * SINC_LANES] = origin[offset[g] + j];
+        for (int j = hi; j < rows.last; ++j) lane[static_cast<std::ptrdiff_t>(j) * SINC_LANES] = 0.0;
+    }
+}
+
+void lane_block(VectorUnit unit, const double* w, const int* taps, const double* x, double* const* y, int i0) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return lane_block_avx512(w, taps, x, y, i0);
+    if (unit == VectorUnit::avx2) return lane_block_avx2(w, taps, x, y, i0);
+#endif
+    (void)unit;
+    lane_block_plain(w, taps, x, y, i0);
+}
+
 void full_blocks(VectorUnit unit, const double* w, const int* taps, int blocks, const double* x, double* y) {
 #if QERN_HAVE_WIDE_VECTORS
     if (unit == VectorUnit::avx512) return full_blocks_avx512(w, taps, blocks, x, y);
@@ -369,6 +522,34 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
     }
     while (i < out_last) clipped(i++);
     return 0;
+}
+
+TapRange sinc_lane_taps(const SincTable& table, int out_first, int out_last) {
+    if (out_first >= out_last) return TapRange{};
+    const int n_first = (out_first + table.capacity) / ROWS * ROWS;
+    const int n_last = (out_last - 1 + table.capacity) / ROWS * ROWS + ROWS - 1;
+    return TapRange{table.first_tap[static_cast<std::size_t>(n_first)],
+                    table.first_tap[static_cast<std::size_t>(n_last)] + SINC_TAPS};
+}
+
+void fill_lanes(VectorUnit unit, const double* origin, const long long* offset, const int* first, const int* last,
+                TapRange rows, double* x) {
+#if QERN_HAVE_WIDE_VECTORS
+    if (unit == VectorUnit::avx512) return fill_lanes_avx512(origin, offset, first, last, rows, x);
+#endif
+    (void)unit;
+    fill_lanes_plain(origin, offset, first, last, rows, x);
+}
+
+void sinc_resample_lanes(VectorUnit unit, const SincTable& table, int out_first, int out_last, const double* x,
+                         double* const* y) {
+    if (out_first >= out_last) return;
+    assert(-out_first <= table.rows_ready && out_last <= table.rows_ready);
+    const int n_first = (out_first + table.capacity) / ROWS * ROWS;
+    for (int n = n_first; n < out_last + table.capacity; n += ROWS) {
+        lane_block(unit, table.weights.get() + (n / ROWS) * BLOCK_VALUES, &table.first_tap[static_cast<std::size_t>(n)],
+                   x, y, n - table.capacity);
+    }
 }
 
 }  // namespace qern

@@ -53,4 +53,36 @@ int sinc_resample(const SincTable& table, int first, int last, SampleSpan dst, i
 int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, SampleSpan dst, int centre,
                   SampleSpan src);
 
+// Spans resampled side by side, SINC_LANES of them: row j of a source holds
+// sample j of every span, lane g for span g. The grains of a note are cut
+// this way, eight at a time: each weight is then loaded once for eight
+// grains, and the eight sums of a row go to one vector.
+inline constexpr int SINC_LANES = 8;
+
+// Source rows [first, last).
+struct TapRange {
+    int first = 0;
+    int last = 0;
+};
+
+// The source rows sinc_resample_lanes reads for the outputs [out_first,
+// out_last): the taps of the whole table blocks that hold them.
+TapRange sinc_lane_taps(const SincTable& table, int out_first, int out_last);
+
+// For every lane g, the outputs [out_first, out_last) of its span, each the
+// sum sinc_resample forms, in the same order: x[j * SINC_LANES + g] is
+// sample j of span g, for every row of sinc_lane_taps, zero where the span
+// has no sample (a tap outside a span adds a zero, which leaves the sum
+// unchanged); y[g][i] receives output i of lane g. Whole blocks of the
+// table are computed, so y[g] is written up to 7 outputs beyond both ends
+// as well. The table's rows must cover [out_first, out_last).
+// Sets the source rows [rows.first, rows.last) of x (x[j * SINC_LANES + g]
+// for row j, lane g) to origin[offset[g] + j] where first[g] <= j <
+// last[g], and to zero elsewhere. Only those elements of origin are read.
+void fill_lanes(VectorUnit unit, const double* origin, const long long* offset, const int* first, const int* last,
+                TapRange rows, double* x);
+
+void sinc_resample_lanes(VectorUnit unit, const SincTable& table, int out_first, int out_last, const double* x,
+                         double* const* y);
+
 }  // namespace qern

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <memory>
+#include <vector>
 
 #include "analysis/frame_t0.h"
 #include "analysis/sample_analysis.h"
@@ -39,16 +41,39 @@ struct GrainBuffer {
     double operator[](int i) const { return grain[static_cast<std::size_t>(i + HALF_SPAN)]; }
 };
 
+// At a grain scale other than 1, grains are cut SINC_LANES at a time (see
+// dsp/sinc_table.h): their sources side by side, then each grain in a slot
+// of its own until it has been laid.
+struct GrainLanes {
+    // Source rows [-source_reach, source_reach), SINC_LANES values each.
+    BulkDoubles sources;
+    int source_reach = 0;
+    // SINC_LANES slots of 2 slot_half + 1 elements, element 0 in the middle.
+    BulkDoubles slots;
+    int slot_half = 0;
+
+    SampleSpan slot(int lane) const {
+        double* centre = slots.get() + static_cast<std::ptrdiff_t>(lane) * (2 * slot_half + 1) + slot_half;
+        return SampleSpan{centre, -slot_half, slot_half + 1};
+    }
+};
+
 // What the sections of one note share: the grain scratch space, the Hann
 // windows and, at a grain scale other than 1, the sinc weights of the
 // resampling, all computed at most once per note.
 struct SectionScratch {
-    // Where the sinc table and the Hann windows are taken from: one huge
-    // page holds the largest table and the windows of a note.
-    BulkArena memory{ARENA_PAGE_BYTES};
+    // Scratch taking its memory from a note's arena, which must outlive it;
+    // without one, from an arena of its own.
+    SectionScratch() : own_memory(std::make_unique<BulkArena>(NOTE_SCRATCH_BYTES)), memory(own_memory.get()) {}
+    explicit SectionScratch(BulkArena& arena) : memory(&arena) {}
+
+    std::unique_ptr<BulkArena> own_memory;
+    // Where the sinc table, the Hann windows and the lanes are taken from.
+    BulkArena* memory;
     GrainBuffer grain;
     HannWindowCache windows;
     SincTable sinc;
+    GrainLanes lanes;
     // The longest half length H of a resampled grain the note will cut: the
     // room the sinc table is made with (a longer grain makes it anew).
     int longest_half = GRAIN_MAX_HALF;
@@ -99,5 +124,7 @@ double output_period(double tau, int P, const NoteSettings& note, double mean_pe
 // section time `limit`, and anything outside the view.
 void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, double p0, double limit,
                        double t);
+// The same for a grain held elsewhere (index 0 at its centre).
+void overlap_add_grain(SampleSpan output, SampleSpan grain, int H, double p0, double limit, double t);
 
 }  // namespace qern

@@ -51,12 +51,26 @@ SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSet
                        static_cast<int>(std::clamp<long long>(last, 0, sample_count))};
 }
 
+std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSettings& note) {
+    const double f = std::pow(10.0, note.flag_g / 200.0);
+    const auto output = static_cast<std::size_t>(std::max(0LL, static_cast<long long>(note.required_length) + OUTPUT_TAIL)) +
+                        2 * SAMPLE_MARGIN;
+    // Grains of half length H: Hann windows of a dozen lengths or so, and
+    // at a scale other than 1 the sinc table's 31 weights per output index
+    // and the lanes' grains.
+    const auto H = static_cast<std::size_t>(longest_grain_half(analysis.marks, f));
+    std::size_t scratch = 12 * (2 * H + 1);
+    if (f != 1.0) scratch += 2 * H * SINC_TAPS + SINC_LANES * (2 * H + 1);
+    return (output + scratch) * sizeof(double);
+}
+
 int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
-               SampleBuffer& output) {
+               SampleBuffer& output, BulkArena* memory) {
     const long long length = static_cast<long long>(note.required_length) + OUTPUT_TAIL;
     SampleBuffer note_samples;
     if (length >= 0 && length <= INT_MAX - 2 * SAMPLE_MARGIN) {
-        note_samples = SampleBuffer::allocate_in_bulk(static_cast<int>(length));
+        note_samples = memory != nullptr ? SampleBuffer::allocate_in(*memory, static_cast<int>(length))
+                                         : SampleBuffer::allocate_in_bulk(static_cast<int>(length));
     }
     if (note_samples.empty()) {
         log_error(MSG_OUTPUT_MEMORY, ERROR_PREFIX);
@@ -65,7 +79,7 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     }
     const int L = note_samples.count();
     const SampleSpan out = note_samples.span();
-    SectionScratch scratch;
+    SectionScratch scratch = memory != nullptr ? SectionScratch(*memory) : SectionScratch();
     scratch.longest_half = longest_grain_half(analysis.marks, std::pow(10.0, note.flag_g / 200.0));
 
     // Fixed part (the consonant): re-timed by the velocity factor only.

@@ -1,6 +1,8 @@
 // Synthesis of a whole note from the input samples and their pitch marks.
 #pragma once
 
+#include <cstddef>
+
 #include "analysis/sample_analysis.h"
 #include "base/sample_buffer.h"
 #include "wav/wav_reader.h"
@@ -11,10 +13,15 @@ namespace qern {
 // Lays the fixed and the vowel section of `note` from the samples of `input`
 // (its rate only names times in failure notes) and the marks of `analysis`, smooths (H), low-passes (g > 0) and
 // normalises (P, volume) into a new buffer of required_length + OUTPUT_TAIL
-// samples, which replaces `output`. Returns 0, or -1 after logging (`output`
-// is then unchanged).
+// samples, which replaces `output`. The output and the working memory come
+// from `memory` when given (which must then outlive `output`). Returns 0, or
+// -1 after logging (`output` is then unchanged).
 int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
-               SampleBuffer& output);
+               SampleBuffer& output, BulkArena* memory = nullptr);
+
+// About the memory a synthesis of `note` touches besides its input: the
+// output and the scratch of its grains (sinc table, Hann windows, lanes).
+std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSettings& note);
 
 // The input samples [first, last) a synthesis of `note` can read, for an
 // input of `sample_count` samples: from the start of its first section to a

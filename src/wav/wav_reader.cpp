@@ -334,6 +334,7 @@ int decode_samples(DecodedInput& input, int first, int last) {
     // A file that cannot be positioned or ends early leaves zeros, as when
     // it is read through.
     if (seek_to(source->file.get(), source->data_start + static_cast<std::int64_t>(first) * frame_bytes)) {
+        make_present(input.samples.data() + first, static_cast<std::size_t>(last - first) * sizeof(double));
         read_frames(source->file.get(), source->format, input.samples.data() + first, last - first);
     }
     return 0;
@@ -386,7 +387,9 @@ int open_wav_file(const std::string& path, DecodedInput& input) {
         input.sample_rate = source->format.sample_rate;
         return 0;
     }
-    input.samples = SampleBuffer::allocate_in_bulk(sample_count);
+    // Its pages come as samples are decoded into them: a note may want only
+    // a stretch of a long file.
+    input.samples = SampleBuffer::allocate_in_bulk(sample_count, Presence::on_touch);
     if (input.samples.empty()) {
         log_error(MSG_SAMPLE_MEMORY, ERROR_PREFIX);
         note_failure_reason("out of memory for %d samples", sample_count);

@@ -54,8 +54,9 @@ struct WavFormat {
 int read_wav_file(const std::string& path, DecodedInput& input);
 
 // As read_wav_file, but only the headers are read: `input` gets its sample
-// rate and a buffer of zeros of the sample count, and keeps the file open
-// for decode_samples. Returns 0, or -1 after logging.
+// rate and a buffer of zeros of the sample count (its pages taken as they
+// are written), and keeps the file open for decode_samples. Returns 0, or
+// -1 after logging.
 int open_wav_file(const std::string& path, DecodedInput& input);
 
 // Decodes the samples [first, last) (clamped to the buffer) of an input

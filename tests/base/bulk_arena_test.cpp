@@ -13,7 +13,8 @@ namespace {
 // own, as usable. Writing every piece to its end and
 // freeing them before the arena is what the sanitizer build checks.
 TEST(BulkArena, HandsOutZeroedDisjointPiecesThenFallsBack) {
-    BulkArena arena(ARENA_PAGE_BYTES);
+    constexpr std::size_t ROOM = std::size_t{2} << 20;
+    BulkArena arena(ROOM);
     EXPECT_EQ(arena.used(), 0u);
     std::vector<BulkDoubles> pieces;
     const std::size_t counts[] = {3, 8192, 100000, 1, 200000, 50000};
@@ -35,7 +36,7 @@ TEST(BulkArena, HandsOutZeroedDisjointPiecesThenFallsBack) {
     // 3 + 8192 + 100000 + 1 doubles fit the 2 MiB; 200000 more do not and
     // come from elsewhere; the 50000 after them fit again. (Elsewhere every
     // piece is an allocation of its own.)
-    EXPECT_LE(arena.used(), ARENA_PAGE_BYTES);
+    EXPECT_LE(arena.used(), ROOM);
     EXPECT_GE(arena.used(), (3 + 8192 + 100000 + 1 + 50000) * sizeof(double));
 #endif
     for (std::size_t k = 0; k < pieces.size(); ++k) {

@@ -56,7 +56,8 @@ int fake_read_marks(std::FILE* stream, int, AnalysisResult& analysis) {
 }
 
 // Makes an output of three samples.
-int fake_synthesize(const DecodedInput&, const AnalysisResult&, const NoteSettings&, SampleBuffer& output) {
+int fake_synthesize(const DecodedInput&, const AnalysisResult&, const NoteSettings&, SampleBuffer& output,
+                    BulkArena*) {
     ++g_script.synthesis_calls;
     if (g_script.synthesis_throws) {
         log_error("%s(throws)\n", ERROR_PREFIX);
