@@ -316,9 +316,7 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
     const double f = std::pow(10.0, note.flag_g / 200.0);
     const double limit = static_cast<double>(Lo) + OUTPUT_TAIL;
     const SampleSpan input = read_only_span(input_samples);
-    // Side by side only where the vector unit gains by it; the plain code
-    // sums one grain at a time as fast.
-    if (f == 1.0 || best_vector_unit() == VectorUnit::baseline) {
+    if (f == 1.0 || !scratch.side_by_side) {
         return walk_section(
             analysis, note, S, Ls, output, Lo, p0, f,
             [&](const PitchMarkEntry& entry) { extract_grain(input, scratch, entry.position, entry.period, f); },

@@ -74,6 +74,9 @@ struct SectionScratch {
     HannWindowCache windows;
     SincTable sinc;
     GrainLanes lanes;
+    // Whether grains at a scale other than 1 are cut side by side (the same
+    // grains, bit for bit): where the vector unit gains by it.
+    bool side_by_side = best_vector_unit() != VectorUnit::baseline;
     // The longest half length H of a resampled grain the note will cut: the
     // room the sinc table is made with (a longer grain makes it anew).
     int longest_half = GRAIN_MAX_HALF;

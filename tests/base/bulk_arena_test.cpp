@@ -46,6 +46,40 @@ TEST(BulkArena, HandsOutZeroedDisjointPiecesThenFallsBack) {
     }
 }
 
+// The huge part of an arena is whole 2 MiB pages within its room, and it
+// starts the arena on a 2 MiB boundary; pieces whose pages come on touch
+// read zero as well, in the huge part and after it.
+TEST(BulkArena, HugePartIsWholeHugePagesAtTheStart) {
+    EXPECT_EQ(BulkArena(5 << 20, 3 << 20).huge_bytes(), HUGE_PAGE_BYTES);
+    EXPECT_EQ(BulkArena(5 << 20, 8 << 20).huge_bytes(), 2 * HUGE_PAGE_BYTES);
+    EXPECT_EQ(BulkArena(1 << 20, 2 << 20).huge_bytes(), 0u);
+    EXPECT_EQ(BulkArena(8 << 20).huge_bytes(), 0u);
+
+    BulkArena arena(6 << 20, 4 << 20);
+    const std::size_t counts[] = {300000, 1000, 400000, 70000};
+    std::vector<BulkDoubles> pieces;
+    for (const std::size_t count : counts) {
+        const Presence presence = pieces.size() % 2 == 0 ? Presence::on_touch : Presence::now;
+        BulkDoubles piece = arena.take_zeroed(count, presence);
+        ASSERT_TRUE(piece) << count;
+        for (std::size_t i = 0; i < count; i += 97) ASSERT_EQ(piece[i], 0.0) << count << " " << i;
+        ASSERT_EQ(piece[count - 1], 0.0);
+        piece[0] = piece[count - 1] = static_cast<double>(count);
+        pieces.push_back(std::move(piece));
+    }
+#if defined(__linux__)
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(pieces[0].get()) % HUGE_PAGE_BYTES, 0u);
+    EXPECT_GE(arena.used(), (300000 + 1000 + 400000 + 70000) * sizeof(double));
+#endif
+    for (std::size_t k = 0; k < pieces.size(); ++k) {
+        EXPECT_EQ(pieces[k][0], static_cast<double>(counts[k]));
+        EXPECT_EQ(pieces[k][counts[k] - 1], static_cast<double>(counts[k]));
+    }
+    BulkDoubles later = allocate_bulk_zeroed(200000, Presence::on_touch);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later[199999], 0.0);
+}
+
 // Heap memory made present keeps what it holds, at any alignment and size,
 // and stays writable throughout.
 TEST(MakePresent, KeepsTheContentsOfMemoryAlreadyWritten) {

@@ -5,6 +5,8 @@
 // source holds NaN outside the span, so any read beyond it shows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -100,6 +102,65 @@ TEST(SincTable, RowsBeyondTheCapacityAreRefused) {
     EXPECT_FALSE(prepare_sinc_rows(table, table.capacity + 1));
     EXPECT_EQ(table.rows_ready, 50);
     EXPECT_EQ(make_sinc_table(2.0, 0).capacity, 0);
+}
+
+// Eight spans resampled side by side against each resampled alone: spans
+// of different lengths (the longest sets the rows computed), spans cut off
+// where the source ends, and unused lanes. Lane outputs beyond a span's own
+// range are not compared (they are never used).
+TEST(SincLanes, EachLaneEqualsItsSpanResampledAloneOnEveryUnit) {
+    const int size = 6000;
+    const std::vector<double> source = random_values(size, 11, 20000.0);
+    // Marks and periods of the lanes; the last two start before the source
+    // and end after it, and P 0 leaves a lane unused.
+    const int marks[SINC_LANES] = {3000, 3001, 2500, 1200, 4400, 2000, 100, size - 60};
+    const int periods[SINC_LANES] = {511, 1, 120, 300, 49, 0, 250, 200};
+    for (const int g : {-100, -37, 13, 100}) {
+        const double ratio = std::pow(10.0, g / 200.0);
+        const int H = static_cast<int>(511 * ratio);
+        for (const VectorUnit unit : available_units()) {
+            SincTable table = make_sinc_table(ratio, H);
+            ASSERT_TRUE(prepare_sinc_rows(table, H));
+            const TapRange rows = sinc_lane_taps(table, -H, H);
+            ASSERT_LE(rows.first, -511 - 15);
+            ASSERT_GE(rows.last, 511 + 15);
+            // Filled with NaN first: every row the kernel reads must be set.
+            std::vector<double> lanes(static_cast<std::size_t>(rows.last - rows.first) * SINC_LANES,
+                                      std::numeric_limits<double>::quiet_NaN());
+            double* x = lanes.data() - static_cast<std::ptrdiff_t>(rows.first) * SINC_LANES;
+            long long offset[SINC_LANES];
+            int first[SINC_LANES], last[SINC_LANES];
+            for (int g8 = 0; g8 < SINC_LANES; ++g8) {
+                offset[g8] = marks[g8];
+                first[g8] = std::clamp(-marks[g8], -periods[g8], periods[g8]);
+                last[g8] = std::clamp(size - marks[g8], first[g8], periods[g8]);
+            }
+            fill_lanes(unit, source.data(), offset, first, last, rows, x);
+
+            const int half = H + SincTable::BLOCK_ROWS;
+            std::vector<double> out(static_cast<std::size_t>(SINC_LANES) * (2 * half + 1), -1.0);
+            double* y[SINC_LANES];
+            for (int g8 = 0; g8 < SINC_LANES; ++g8) y[g8] = out.data() + g8 * (2 * half + 1) + half;
+            sinc_resample_lanes(unit, table, -H, H, x, y);
+
+            for (int g8 = 0; g8 < SINC_LANES; ++g8) {
+                const int P = periods[g8];
+                if (P == 0) continue;
+                // The span alone: its samples inside the source, zeros out.
+                std::vector<double> span(static_cast<std::size_t>(2 * P), 0.0);
+                for (int j = first[g8]; j < last[g8]; ++j) span[static_cast<std::size_t>(j + P)] = source[static_cast<std::size_t>(marks[g8] + j)];
+                const int Hg = static_cast<int>(P * ratio);
+                std::vector<double> alone(static_cast<std::size_t>(2 * Hg + 2), -1.0);
+                sinc_resample(-P, P, SampleSpan{alone.data() + Hg, -Hg, Hg + 2}, ratio, 0,
+                              SampleSpan{span.data() + P, -P, P});
+                for (int i = -Hg; i < Hg; ++i) {
+                    ASSERT_TRUE(same_bits({alone[static_cast<std::size_t>(i + Hg)]}, {y[g8][i]}))
+                        << vector_unit_name(unit) << " g " << g << " lane " << g8 << " output " << i << ": "
+                        << alone[static_cast<std::size_t>(i + Hg)] << " against " << y[g8][i];
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

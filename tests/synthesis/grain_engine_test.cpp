@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "synthesis/grain_engine.h"
 #include "support/signals.h"
 #include "support/notes.h"
+#include "support/values.h"
 
 namespace qern {
 namespace {
@@ -234,6 +236,48 @@ TEST(SynthesizeSection, MarkAtStartPlusPeriodIsUsedOneSampleEarlierIsSkipped) {
             EXPECT_EQ(laid, std::vector<int>{101});
         } else {
             EXPECT_TRUE(laid.empty());
+        }
+    }
+}
+
+// Marks with periods changing from one to the next (60 to 400 samples) and
+// an unvoiced one now and then, from `first` while below `end`.
+std::vector<PitchMarkEntry> varied_marks(int first, int end) {
+    std::vector<PitchMarkEntry> marks;
+    for (int m = first, k = 0; m < end; ++k) {
+        const int P = k % 7 == 3 ? UNVOICED_T0 : 60 + (k * 37) % 341;
+        marks.push_back(PitchMarkEntry{m, P});
+        m += P == UNVOICED_T0 ? 49 : P;
+    }
+    return marks;
+}
+
+// Grains cut side by side (eight at a time) and one at a time lay the same
+// section, bit for bit, at every grain scale: with periods that change from
+// grain to grain, a section that outruns its marks or lays a grain more than
+// once, and grains reaching past the end of the input.
+TEST(SynthesizeSection, GrainsCutSideBySideEqualGrainsCutOneAtATime) {
+    const std::vector<PitchMarkEntry> marks = varied_marks(450, 8200);
+    for (const int g : {-100, -20, 35, 100}) {
+        for (const double target : {150.0, 37.0, 420.0}) {
+            NoteCase setup = make_note_case(8000, test_signal, marks, 200.0);
+            setup.note.flag_g = g;
+            setup.note.target_period = target;
+            setup.note.modulation = 30;
+            std::vector<double> laid[2];
+            double ends[2] = {};
+            for (const bool side_by_side : {false, true}) {
+                SampleBuffer out = SampleBuffer::allocate(6000 + OUTPUT_TAIL);
+                SectionScratch scratch;
+                scratch.side_by_side = side_by_side;
+                ends[side_by_side] = synthesize_section(setup.input.samples, setup.analysis, setup.note, 100, 7900,
+                                                        out.span(), 6000, 3.25, scratch);
+                laid[side_by_side].assign(out.data() - SAMPLE_MARGIN, out.data() + out.count() + SAMPLE_MARGIN);
+            }
+            EXPECT_EQ(ends[0], ends[1]) << "g " << g << " target " << target;
+            EXPECT_GT(std::count_if(laid[1].begin(), laid[1].end(), [](double v) { return v != 0.0; }), 1000)
+                << "g " << g << " target " << target;
+            ASSERT_TRUE(test::same_bits(laid[0], laid[1])) << "g " << g << " target " << target;
         }
     }
 }

@@ -13,6 +13,7 @@
 #include "synthesis/synthesize.h"
 #include "support/signals.h"
 #include "support/notes.h"
+#include "support/values.h"
 
 namespace qern {
 namespace {
@@ -60,6 +61,38 @@ TEST(Synthesize, SectionsJoinWithoutAGapAndP0KeepsTheGainAtOne) {
             EXPECT_EQ(laid[k] - laid[k - 1], 100) << "consonant_out " << consonant_out << " at " << laid[k];
         }
         for (int i : laid) EXPECT_NEAR(setup.output[i], 1.0, 1e-12);
+    }
+}
+
+// A note whose output and working memory come from an arena in huge pages
+// (the input's too, as the driver places it) is the note from buffers of its
+// own, bit for bit, at a grain scale other than 1 and at 1.
+TEST(Synthesize, NoteFromAnArenaInHugePagesEqualsTheNoteFromItsOwnBuffers) {
+    std::vector<PitchMarkEntry> marks;
+    for (int m = 300, k = 0; m < 19000; m += marks.back().period, ++k) marks.push_back({m, 90 + (k * 29) % 200});
+    for (const int g : {0, 60}) {
+        NoteCase setup = make_note_case(20000, [](int i) { return 3000.0 * std::sin(0.031 * i) + 800.0 * std::sin(0.17 * i); },
+                                        marks, 150.0);
+        setup.note.flag_g = g;
+        setup.note.consonant_length = 2000;
+        setup.note.consonant_out_length = 3000;
+        setup.note.required_length = 90000;
+        setup.note.flag_P = 86;
+        ASSERT_EQ(synthesize(setup.input, setup.analysis, setup.note, setup.output), 0);
+        BulkArena arena(64 << 20, 4 << 20);
+        DecodedInput input;
+        input.sample_rate = setup.input.sample_rate;
+        input.samples = SampleBuffer::allocate_in(arena, setup.input.samples.count(), Presence::on_touch);
+        ASSERT_FALSE(input.samples.empty());
+        std::copy(setup.input.samples.data(), setup.input.samples.data() + input.samples.count(), input.samples.data());
+        SampleBuffer output;
+        ASSERT_EQ(synthesize(input, setup.analysis, setup.note, output, &arena), 0);
+        ASSERT_EQ(output.count(), setup.output.count());
+        EXPECT_GE(arena.used(), static_cast<std::size_t>(input.samples.count() + output.count()) * sizeof(double));
+        EXPECT_TRUE(test::same_bits(std::vector<double>(output.data(), output.data() + output.count()),
+                                    std::vector<double>(setup.output.data(), setup.output.data() + output.count())))
+            << "g " << g;
+        EXPECT_GT(nonzero_indices(output, 0, output.count()).size(), 80000u) << "g " << g;
     }
 }
 
