@@ -3,10 +3,10 @@
 #include <chrono>
 #include <exception>
 #include <new>
-#include <optional>
 
 #include "analysis/pitch_mark_file.h"
 #include "driver/command_line.h"
+#include "driver/note_memory.h"
 #include "base/error_log.h"
 #include "base/failure_summary.h"
 #include "synthesis/synthesize.h"
@@ -44,30 +44,6 @@ bool output_spares_input(const RunArguments& arguments) {
 
 // Steps from the command line to the output file; each stage takes what it
 // needs and gives back what it makes.
-// The arena a note's memory comes from, when it is worth one (else
-// nullptr): when the note will touch enough memory that 2 MiB pages save
-// more than they waste, they hold its decoded input (when the note reads
-// most of the file), its output and its working memory. Taken before any
-// sample is decoded.
-BulkArena* note_arena(std::optional<BulkArena>& arena, DecodedInput& input, const AnalysisResult& analysis,
-                      const NoteSettings& note, SampleRange wanted) {
-    const int count = input.samples.count();
-    const bool with_input = input.source != nullptr && static_cast<long long>(wanted.last - wanted.first) * 4 >=
-                                                           static_cast<long long>(count) * 3;
-    const std::size_t input_bytes = (static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN) * sizeof(double);
-    const std::size_t touched = (with_input ? input_bytes : 0) + synthesis_working_bytes(analysis, note);
-    // At most a quarter of a huge page left unused.
-    const std::size_t huge = (touched + HUGE_PAGE_BYTES / 4) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
-    if (huge == 0) return nullptr;
-    arena.emplace(touched + NOTE_SCRATCH_BYTES, huge);
-    if (with_input) {
-        // Nothing is decoded yet: the buffer is zeros, and so is its new place.
-        SampleBuffer samples = SampleBuffer::allocate_in(*arena, count, Presence::on_touch);
-        if (!samples.empty()) input.samples = std::move(samples);
-    }
-    return &*arena;
-}
-
 RunResult run_note(int argc, char** argv, const RunStages& stages) {
     // Declared first: it holds the samples below.
     std::optional<BulkArena> arena;
@@ -99,7 +75,7 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
         return RunResult::FAILED;
     }
     const SampleRange wanted = samples_the_note_reads(analysis, arguments.note, input.samples.count());
-    BulkArena* memory = note_arena(arena, input, analysis, arguments.note, wanted);
+    BulkArena* memory = take_note_arena(arena, input, wanted, synthesis_working_bytes(analysis, arguments.note));
     decode_samples(input, wanted.first, wanted.last);
     input.source.reset();  // the note reads nothing else: the input file is closed
     SampleBuffer output;

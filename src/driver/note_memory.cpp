@@ -1,0 +1,27 @@
+#include "driver/note_memory.h"
+
+#include <utility>
+
+namespace qern {
+
+BulkArena* take_note_arena(std::optional<BulkArena>& arena, DecodedInput& input, SampleRange wanted,
+                           std::size_t other_bytes) {
+    const int count = input.samples.count();
+    // The input buffer holds the whole file: it is worth moving when most of
+    // it is read (and nothing is decoded yet).
+    const bool with_input = input.source != nullptr &&
+                            static_cast<long long>(wanted.last - wanted.first) * 4 >= static_cast<long long>(count) * 3;
+    const std::size_t input_bytes = (static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN) * sizeof(double);
+    const std::size_t touched = (with_input ? input_bytes : 0) + other_bytes;
+    const std::size_t huge = (touched + HUGE_PAGE_BYTES / 4) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+    if (huge == 0) return nullptr;
+    arena.emplace(touched + NOTE_SCRATCH_BYTES, huge);
+    if (with_input) {
+        // Zeros, as the buffer it replaces.
+        SampleBuffer samples = SampleBuffer::allocate_in(*arena, count, Presence::on_touch);
+        if (!samples.empty()) input.samples = std::move(samples);
+    }
+    return &*arena;
+}
+
+}  // namespace qern
