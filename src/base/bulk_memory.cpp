@@ -94,6 +94,10 @@ bool BulkArena::map() {
 #if defined(MADV_HUGEPAGE)
     if (huge_ > 0) madvise(base_, huge_, MADV_HUGEPAGE);
 #endif
+#if defined(MADV_POPULATE_WRITE)
+    // The huge pages at once: the note touches most of them.
+    if (huge_ > 0 && madvise(base_, huge_, MADV_POPULATE_WRITE) == 0) present_ = huge_;
+#endif
 #if defined(MADV_NOHUGEPAGE)
     // Where the system hands out huge pages unasked, a small piece of the
     // rest would bring 2 MiB into memory.
@@ -115,11 +119,14 @@ BulkDoubles BulkArena::take_zeroed(std::size_t count, Presence presence) {
             const std::size_t bytes = (count * sizeof(double) + ALIGNMENT - 1) / ALIGNMENT * ALIGNMENT;
             used_ = std::min(capacity_, used_ + bytes);
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-            if (presence == Presence::now && count > 0) {
-                // The pages the piece lies on; a kernel without
-                // MADV_POPULATE_WRITE brings them one fault at a time.
-                const std::size_t first = (used_ - bytes) / PAGE_BYTES * PAGE_BYTES;
-                madvise(base_ + first, whole_pages(used_) - first, MADV_POPULATE_WRITE);
+            const std::size_t end = whole_pages(used_);
+            if (presence == Presence::now && end > present_) {
+                // The pages the piece lies on that are not present yet; a
+                // kernel without MADV_POPULATE_WRITE brings them one fault
+                // at a time.
+                const std::size_t first = std::max(present_, (used_ - bytes) / PAGE_BYTES * PAGE_BYTES);
+                madvise(base_ + first, end - first, MADV_POPULATE_WRITE);
+                present_ = end;
             }
 #else
             (void)presence;

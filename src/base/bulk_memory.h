@@ -72,6 +72,7 @@ private:
     std::size_t capacity_ = 0;
     std::size_t huge_ = 0;
     std::size_t used_ = 0;
+    std::size_t present_ = 0;   // the pages below it were made present
     char* base_ = nullptr;      // the stretch; nullptr until mapped
     void* mapping_ = nullptr;   // what was mapped (base_ with its alignment slack)
     std::size_t mapped_ = 0;

@@ -262,8 +262,10 @@ bool make_lanes_room(GrainLanes& lanes, TapRange rows, int half, BulkArena* memo
     }
     if (half > lanes.slot_half) {
         lanes.slots = allocate_bulk_zeroed(static_cast<std::size_t>(2 * half + 1) * SINC_LANES, memory);
-        lanes.slot_half = lanes.slots ? half : 0;
-        if (!lanes.slots) return false;
+        lanes.window = allocate_bulk_zeroed(static_cast<std::size_t>(2 * half + 1), memory);
+        lanes.window_length = 0;
+        lanes.slot_half = lanes.slots && lanes.window ? half : 0;
+        if (lanes.slot_half == 0) return false;
     }
     return true;
 }
@@ -302,8 +304,12 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
     sinc_resample_lanes(best_vector_unit(), *table, -H, H, x, slots);
     for (int g = 0; g < count; ++g) {
         const int Hg = static_cast<int>(static_cast<double>(cuts[g].P) * f);
-        apply_window(&scratch, lanes.slot(g).shifted(-Hg), static_cast<int>(static_cast<double>(2 * cuts[g].P) * f),
-                     memory);
+        const int n = static_cast<int>(static_cast<double>(2 * cuts[g].P) * f);
+        if (n != lanes.window_length) {
+            hann_weights(lanes.window.get(), n);
+            lanes.window_length = n;
+        }
+        apply_window_weights(lanes.slot(g).shifted(-Hg), lanes.window.get(), n);
     }
     return true;
 }

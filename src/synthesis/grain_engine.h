@@ -51,6 +51,11 @@ struct GrainLanes {
     // SINC_LANES slots of 2 slot_half + 1 elements, element 0 in the middle.
     BulkDoubles slots;
     int slot_half = 0;
+    // The Hann window last applied (2 slot_half + 1 elements): consecutive
+    // grains mostly share their length, and computing a window again costs
+    // less than the fresh pages that would keep every length.
+    BulkDoubles window;
+    int window_length = 0;
 
     SampleSpan slot(int lane) const {
         double* centre = slots.get() + static_cast<std::ptrdiff_t>(lane) * (2 * slot_half + 1) + slot_half;

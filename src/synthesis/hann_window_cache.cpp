@@ -20,9 +20,7 @@ const double* hann_window(HannWindowCache& cache, int n, BulkArena* memory) {
     try {
         cache.entries.reserve(cache.entries.size() + 1);
         if (length > cache.chunk_free) {
-            // From an arena, each window is a piece of its own: its pages
-            // come as they are wanted.
-            const std::size_t size = memory != nullptr ? length : std::max(length, HANN_CACHE_CHUNK_VALUES);
+            const std::size_t size = std::max(length, HANN_CACHE_CHUNK_VALUES);
             BulkDoubles chunk = allocate_bulk_zeroed(size, memory);
             if (!chunk) return nullptr;
             cache.chunks.push_back(std::move(chunk));

@@ -55,12 +55,12 @@ std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSe
     const double f = std::pow(10.0, note.flag_g / 200.0);
     const auto output = static_cast<std::size_t>(std::max(0LL, static_cast<long long>(note.required_length) + OUTPUT_TAIL)) +
                         2 * SAMPLE_MARGIN;
-    // Grains of half length H: Hann windows of a dozen lengths or so, and
-    // at a scale other than 1 the sinc table's 31 weights per output index
-    // and the lanes' grains.
+    // Grains of half length H: at scale 1, Hann windows of a dozen lengths
+    // or so; else the sinc table's 31 weights per output index, the lanes'
+    // grains and sources, and one window.
     const auto H = static_cast<std::size_t>(longest_grain_half(analysis.marks, f));
     std::size_t scratch = 12 * (2 * H + 1);
-    if (f != 1.0) scratch += 2 * H * SINC_TAPS + SINC_LANES * (2 * H + 1);
+    if (f != 1.0) scratch = 2 * H * SINC_TAPS + (SINC_LANES + 1) * (2 * H + 1) + SINC_LANES * 2 * (H + 64);
     return (output + scratch) * sizeof(double);
 }
 

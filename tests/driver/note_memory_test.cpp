@@ -1,0 +1,71 @@
+// Where a note's memory comes from: one arena in huge pages when the note
+// touches most of a huge page or more, its own buffers otherwise; the
+// input's samples move into the arena only when the note reads most of the
+// file, and decode there as they would in their own buffer.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/note_memory.h"
+#include "support/files.h"
+#include "support/wav_bytes.h"
+
+namespace qern {
+namespace {
+
+constexpr std::size_t MIB = std::size_t{1} << 20;
+
+// A mono 16-bit file of `count` samples counting up from 1.
+std::string write_input(test::TempDir& dir, int count) {
+    std::vector<int> values(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) values[static_cast<std::size_t>(i)] = i % 30000 + 1;
+    const std::string path = dir.file("in.wav");
+    test::write_file(path, test::wav_file(test::fmt_body(1, 16, 44100), test::pcm16(values)));
+    return path;
+}
+
+TEST(NoteMemory, HugePagesOnlyForNotesThatFillMostOfThem) {
+    test::TempDir dir;
+    const int count = 100000;  // 0.8 MB of samples
+    const std::string path = write_input(dir, count);
+    DecodedInput whole;
+    ASSERT_EQ(read_wav_file(path, whole), 0);
+    const std::size_t input_bytes = (count + 2 * SAMPLE_MARGIN) * sizeof(double);
+    struct Case {
+        SampleRange wanted;
+        std::size_t other;
+        std::size_t huge;  // 0: no arena
+        bool input_moves;
+    };
+    const Case cases[] = {
+        {{0, count}, MIB / 2, 0, false},             // 1.3 MB in all: below three quarters of 2 MiB
+        {{0, count}, MIB, 2 * MIB, true},            // 1.8 MB: one huge page
+        {{count / 2, count}, 2 * MIB, 2 * MIB, false},  // half the file: the input keeps its buffer
+        {{1000, count}, 4 * MIB, 4 * MIB, true},     // 4.8 MB: two, the rest in small pages
+    };
+    for (const Case& c : cases) {
+        DecodedInput input;
+        ASSERT_EQ(open_wav_file(path, input), 0);
+        const double* before = input.samples.data();
+        std::optional<BulkArena> arena;
+        BulkArena* memory = take_note_arena(arena, input, c.wanted, c.other);
+        ASSERT_EQ(memory != nullptr, c.huge > 0) << c.other;
+        ASSERT_EQ(input.samples.count(), count);
+        EXPECT_EQ(input.samples.data() != before, c.input_moves) << c.other;
+        if (memory != nullptr) {
+            EXPECT_EQ(memory->huge_bytes(), c.huge) << c.other;
+            EXPECT_EQ(memory->used() >= input_bytes, c.input_moves) << c.other;
+        }
+        // Wherever the samples are, they decode alike.
+        decode_samples(input, c.wanted.first, c.wanted.last);
+        for (int i = -SAMPLE_MARGIN; i < count + SAMPLE_MARGIN; ++i) {
+            const bool decoded = i >= c.wanted.first && i < c.wanted.last;
+            ASSERT_EQ(input.samples[i], decoded ? whole.samples[i] : 0.0) << c.other << " sample " << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qern
