@@ -174,7 +174,8 @@ def main():
         if rss_ratios:
             rows.append(("3 warm note peak memory", "qern / io-only peak RSS", spread(rss_ratios), "<= 1.5",
                          spread(rss_ratios)[0] <= 1.5, "no flags, 1200 ms"))
-            # A stretched grain's sinc table and windows live in one 2 MiB page.
+            # The note with the most working memory: its sinc table, grains
+            # and huge pages.
             rows.append(("3 warm note peak memory, g+100", "qern / io-only peak RSS", spread(rss_ratios_g),
                          "<= 1.5", spread(rss_ratios_g)[0] <= 1.5, "1200 ms"))
         else:
