@@ -32,7 +32,7 @@ TEST(NoteMemory, HugePagesOnlyForNotesThatFillMostOfThem) {
     const std::string path = write_input(dir, count);
     DecodedInput whole;
     ASSERT_EQ(read_wav_file(path, whole), 0);
-    const std::size_t input_bytes = (count + 2 * SAMPLE_MARGIN) * sizeof(double);
+    [[maybe_unused]] const std::size_t input_bytes = (count + 2 * SAMPLE_MARGIN) * sizeof(double);
     struct Case {
         SampleRange wanted;
         std::size_t other;
@@ -56,7 +56,10 @@ TEST(NoteMemory, HugePagesOnlyForNotesThatFillMostOfThem) {
         EXPECT_EQ(input.samples.data() != before, c.input_moves) << c.other;
         if (memory != nullptr) {
             EXPECT_EQ(memory->huge_bytes(), c.huge) << c.other;
+#if defined(__linux__)
+            // Elsewhere every piece is a buffer of its own.
             EXPECT_EQ(memory->used() >= input_bytes, c.input_moves) << c.other;
+#endif
         }
         // Wherever the samples are, they decode alike.
         decode_samples(input, c.wanted.first, c.wanted.last);

@@ -88,7 +88,10 @@ TEST(Synthesize, NoteFromAnArenaInHugePagesEqualsTheNoteFromItsOwnBuffers) {
         SampleBuffer output;
         ASSERT_EQ(synthesize(input, setup.analysis, setup.note, output, &arena), 0);
         ASSERT_EQ(output.count(), setup.output.count());
+#if defined(__linux__)
+        // Elsewhere every piece is a buffer of its own.
         EXPECT_GE(arena.used(), static_cast<std::size_t>(input.samples.count() + output.count()) * sizeof(double));
+#endif
         EXPECT_TRUE(test::same_bits(std::vector<double>(output.data(), output.data() + output.count()),
                                     std::vector<double>(setup.output.data(), setup.output.data() + output.count())))
             << "g " << g;
