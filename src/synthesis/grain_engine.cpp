@@ -17,14 +17,25 @@ namespace qern {
 
 namespace {
 
+// The part of a grain's source [mark - P, mark + P) that lies inside the
+// input view, as offsets [first, last) from the mark (first == last when
+// none does).
+struct SourcePart {
+    int first = 0;
+    int last = 0;
+};
+SourcePart source_in_view(SampleSpan input, int mark, int P) {
+    const long long first = std::clamp<long long>(static_cast<long long>(input.begin) - mark, -P, P);
+    const long long last = std::clamp<long long>(static_cast<long long>(input.end) - mark, first, P);
+    return SourcePart{static_cast<int>(first), static_cast<int>(last)};
+}
+
 // Copies input[mark - P, mark + P) into the grain's source window, with zeros
 // where the input view ends (a cache whose marks lie beyond the samples).
 // Returns the window, index 0 at the mark.
 SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, int P) {
     const SampleSpan window{grain.source.data() + P, -P, P};
-    // The part of [mark - P, mark + P) inside the view, as k from the mark.
-    const long long first = std::clamp<long long>(static_cast<long long>(input.begin) - mark, -P, P);
-    const long long last = std::clamp<long long>(static_cast<long long>(input.end) - mark, first, P);
+    const auto [first, last] = source_in_view(input, mark, P);
     double* out = window.origin;
     std::fill(out - P, out + first, 0.0);
     if (first < last) std::copy(input.origin + mark + first, input.origin + mark + last, out + first);
@@ -39,23 +50,23 @@ bool grain_fits(int P, double f) {
 }
 
 // The scratch's sinc table with the rows of a grain of half length H, made
-// for f on first use (from `memory` when given); nullptr when its memory
+// for f on first use (from the scratch's memory); nullptr when its memory
 // cannot be had.
-const SincTable* sinc_rows(SectionScratch& scratch, double f, int H, BulkArena* memory) {
+const SincTable* sinc_rows(SectionScratch& scratch, double f, int H) {
     SincTable& table = scratch.sinc;
     if (table.capacity == 0 || table.ratio != f) {
-        table = make_sinc_table(f, std::max(H, scratch.longest_half), memory);
+        table = make_sinc_table(f, std::max(H, scratch.longest_half), scratch.memory);
     } else if (H > table.capacity) {
-        table = make_sinc_table(f, GRAIN_MAX_HALF, memory);
+        table = make_sinc_table(f, GRAIN_MAX_HALF, scratch.memory);
     }
     return prepare_sinc_rows(table, H) ? &table : nullptr;
 }
 
 // apply_hann_window(values, n), with the weights from the scratch's windows
-// (new ones taken from `memory` when given) when there is a scratch and it
+// (new ones taken from the scratch's memory) when there is a scratch and it
 // has them.
-void apply_window(SectionScratch* scratch, SampleSpan values, int n, BulkArena* memory) {
-    const double* weights = scratch != nullptr ? hann_window(scratch->windows, n, memory) : nullptr;
+void apply_window(SectionScratch* scratch, SampleSpan values, int n) {
+    const double* weights = scratch != nullptr ? hann_window(scratch->windows, n, scratch->memory) : nullptr;
     if (weights == nullptr) {
         apply_hann_window(values, n);
     } else {
@@ -73,19 +84,18 @@ int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int
     const SampleSpan centre = grain.centre();
     if (f == 1.0) {
         copy_samples(centre.shifted(-P), 2 * P, source, -P);
-        apply_window(scratch, centre.shifted(-P), 2 * P, scratch != nullptr ? scratch->memory : nullptr);
+        apply_window(scratch, centre.shifted(-P), 2 * P);
         return 0;
     }
     // Element j takes the source at j / f from the mark: f > 1 stretches the
     // grain (formants down), f < 1 compresses it (formants up).
-    BulkArena* memory = scratch != nullptr ? scratch->memory : nullptr;
-    const SincTable* table = scratch != nullptr ? sinc_rows(*scratch, f, H, memory) : nullptr;
+    const SincTable* table = scratch != nullptr ? sinc_rows(*scratch, f, H) : nullptr;
     if (table != nullptr) {
         sinc_resample(*table, -P, P, centre, 0, source);
     } else {
         sinc_resample(-P, P, centre, f, 0, source);
     }
-    apply_window(scratch, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f), memory);
+    apply_window(scratch, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
     return 0;
 }
 
@@ -277,12 +287,11 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
     int longest = 0;
     for (int g = 0; g < count; ++g) longest = std::max(longest, cuts[g].P);
     const int H = static_cast<int>(static_cast<double>(longest) * f);
-    BulkArena* memory = scratch.memory;
-    const SincTable* table = sinc_rows(scratch, f, H, memory);
+    const SincTable* table = sinc_rows(scratch, f, H);
     if (table == nullptr) return false;
     const TapRange rows = sinc_lane_taps(*table, -H, H);
     GrainLanes& lanes = scratch.lanes;
-    if (!make_lanes_room(lanes, rows, std::max(H, scratch.longest_half) + SincTable::BLOCK_ROWS, memory)) {
+    if (!make_lanes_room(lanes, rows, std::max(H, scratch.longest_half) + SincTable::BLOCK_ROWS, scratch.memory)) {
         return false;
     }
 
@@ -295,8 +304,9 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
         const int mark = g < count ? cuts[g].mark : 0;
         const int P = g < count ? cuts[g].P : 0;
         offset[g] = mark;
-        first[g] = static_cast<int>(std::clamp<long long>(static_cast<long long>(input.begin) - mark, -P, P));
-        last[g] = static_cast<int>(std::clamp<long long>(static_cast<long long>(input.end) - mark, first[g], P));
+        const SourcePart part = source_in_view(input, mark, P);
+        first[g] = part.first;
+        last[g] = part.last;
     }
     fill_lanes(best_vector_unit(), input.origin, offset, first, last, rows, x);
     double* slots[SINC_LANES];
