@@ -13,7 +13,10 @@ BulkArena* take_note_arena(std::optional<BulkArena>& arena, DecodedInput& input,
                             static_cast<long long>(wanted.last - wanted.first) * 4 >= static_cast<long long>(count) * 3;
     const std::size_t input_bytes = (static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN) * sizeof(double);
     const std::size_t touched = (with_input ? input_bytes : 0) + other_bytes;
-    const std::size_t huge = (touched + HUGE_PAGE_BYTES / 4) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+    // Half a huge page in small pages costs several times a whole huge
+    // page's time (each small page is mapped on its own), so a huge page
+    // is taken from half of one on.
+    const std::size_t huge = (touched + HUGE_PAGE_BYTES / 2) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
     if (huge == 0) return nullptr;
     arena.emplace(touched + NOTE_SCRATCH_BYTES, huge);
     if (with_input) {

@@ -15,8 +15,8 @@ namespace qern {
 
 // Before any sample of `input` is decoded: the note reads the samples
 // `wanted` and touches `other_bytes` more (its output and scratch). When
-// that is at least three quarters of a huge page (rounded to whole huge
-// pages, at most a quarter of one left unused), emplaces `arena` with the
+// that is at least half a huge page (rounded to whole huge pages, at most
+// half of one left unused), emplaces `arena` with the
 // huge pages first and returns it, having moved the input's samples into it
 // when the note reads most of the file (decoding then fills them there);
 // else returns nullptr and changes nothing. `arena` must outlive `input`.

@@ -22,6 +22,20 @@ constexpr int HALF_TAPS = SINC_TAPS / 2;  // taps t - 15 .. t + 15
 constexpr int ROWS = SincTable::BLOCK_ROWS;
 constexpr int BLOCK_VALUES = SINC_TAPS * ROWS;
 
+// The weights of a block of 8 rows as the lane kernels read them: tap q of
+// row b at row[b][q * step]. A block of the table has step 8; a block of
+// negative rows of a mirrored table reads its mirror rows backwards, step -8.
+struct LaneWeights {
+    const double* row[ROWS];
+    std::ptrdiff_t step;
+};
+
+// The first weight of the table's block holding row n = i + capacity (for
+// a mirrored table, n = i >= 0).
+const double* block_weights(const SincTable& table, int n) {
+    return table.weights.get() + static_cast<std::ptrdiff_t>(n / ROWS) * BLOCK_VALUES;
+}
+
 // Rows i0 .. i0+7, one block (its weights at w, its rows' first taps j0 at
 // first_tap, as make_sinc_table sets them): the weights of
 // sinc_resample's outputs, each by its expression, the eight rows side by
@@ -232,14 +246,14 @@ __attribute__((target("avx2"))) void full_blocks_avx2(const double* w, const int
 #endif
 
 // One block of 8 rows for all lanes: row b of the block (first tap
-// taps[b], weights w[q * 8 + b]) sums w[q * 8 + b] x[(taps[b] + q) * 8 + g]
-// over increasing q for every lane g; lane g's output i0 + b goes to
-// y[g][i0 + b].
-void lane_block_plain(const double* w, const int* taps, const double* x, double* const* y, int i0) {
+// taps[b], the weight of tap q at w[b][q * step]) sums w[b][q * step]
+// x[(taps[b] + q) * 8 + g] over increasing q for every lane g; lane g's
+// output i0 + b goes to y[g][i0 + b].
+void lane_block_plain(const LaneWeights& w, const int* taps, const double* x, double* const* y, int i0) {
     double sum[ROWS][SINC_LANES] = {};
     for (int q = 0; q < SINC_TAPS; ++q) {
         for (int b = 0; b < ROWS; ++b) {
-            const double weight = w[q * ROWS + b];
+            const double weight = w.row[b][q * w.step];
             const double* xs = x + static_cast<std::ptrdiff_t>(taps[b] + q) * SINC_LANES;
             for (int g = 0; g < SINC_LANES; ++g) sum[b][g] += weight * xs[g];
         }
@@ -250,7 +264,7 @@ void lane_block_plain(const double* w, const int* taps, const double* x, double*
 }
 
 #if QERN_HAVE_WIDE_VECTORS
-__attribute__((target("avx2"))) void lane_block_avx2(const double* w, const int* taps, const double* x,
+__attribute__((target("avx2"))) void lane_block_avx2(const LaneWeights& w, const int* taps, const double* x,
                                                      double* const* y, int i0) {
     // Lanes 0-3, then 4-7: eight sums of four lanes each at a time.
     alignas(32) double sum[ROWS][SINC_LANES];
@@ -264,7 +278,7 @@ __attribute__((target("avx2"))) void lane_block_avx2(const double* w, const int*
         for (int q = 0; q < SINC_TAPS; ++q) {
             for (int b = 0; b < ROWS; ++b) {
                 const __m256d v = _mm256_loadu_pd(xs[b] + q * SINC_LANES);
-                acc[b] = _mm256_add_pd(acc[b], _mm256_mul_pd(_mm256_broadcast_sd(w + q * ROWS + b), v));
+                acc[b] = _mm256_add_pd(acc[b], _mm256_mul_pd(_mm256_broadcast_sd(w.row[b] + q * w.step), v));
             }
         }
         for (int b = 0; b < ROWS; ++b) _mm256_store_pd(&sum[b][half], acc[b]);
@@ -327,16 +341,18 @@ __attribute__((target("avx512f"))) void fill_lanes_avx512(const double* origin, 
 }
 
 // Source row s into the rows of a block that have it among their taps.
-__attribute__((target("avx512f"))) inline void lane_edge_row_avx512(__m512d* acc, const double* w, const int* taps,
-                                                                    const double* x, int s) {
+__attribute__((target("avx512f"))) inline void lane_edge_row_avx512(__m512d* acc, const LaneWeights& w,
+                                                                    const int* taps, const double* x, int s) {
     const __m512d v = _mm512_loadu_pd(x + static_cast<std::ptrdiff_t>(s) * SINC_LANES);
     for (int b = 0; b < ROWS; ++b) {
         const int q = s - taps[b];
-        if (q >= 0 && q < SINC_TAPS) acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(w[q * ROWS + b]), v));
+        if (q >= 0 && q < SINC_TAPS) {
+            acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(w.row[b][q * w.step]), v));
+        }
     }
 }
 
-__attribute__((target("avx512f"))) void lane_block_avx512(const double* w, const int* taps, const double* x,
+__attribute__((target("avx512f"))) void lane_block_avx512(const LaneWeights& w, const int* taps, const double* x,
                                                           double* const* y, int i0) {
     __m512d acc[ROWS];
     for (int b = 0; b < ROWS; ++b) acc[b] = _mm512_setzero_pd();
@@ -346,14 +362,14 @@ __attribute__((target("avx512f"))) void lane_block_avx512(const double* w, const
     // taps[b] in 0..30, so each row still sums its taps in increasing q,
     // and a source row is loaded once for the rows that share it.
     for (int s = t0; s < t7 && s < t0 + SINC_TAPS; ++s) lane_edge_row_avx512(acc, w, taps, x, s);
+    // wb[b][s * step]: row b's weight of source row s.
     const double* wb[ROWS];
-    for (int b = 0; b < ROWS; ++b) wb[b] = w + b - static_cast<std::ptrdiff_t>(taps[b]) * ROWS;
+    for (int b = 0; b < ROWS; ++b) wb[b] = w.row[b] - static_cast<std::ptrdiff_t>(taps[b]) * w.step;
     for (int s = t7; s < t0 + SINC_TAPS; ++s) {
         // Every row takes this source row.
         const __m512d v = _mm512_loadu_pd(x + static_cast<std::ptrdiff_t>(s) * SINC_LANES);
-        for (int b = 0; b < ROWS; ++b) {
-            acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(wb[b][static_cast<std::ptrdiff_t>(s) * ROWS]), v));
-        }
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(s) * w.step;
+        for (int b = 0; b < ROWS; ++b) acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(wb[b][at]), v));
     }
     for (int s = std::max(t7, t0 + SINC_TAPS); s < t7 + SINC_TAPS; ++s) lane_edge_row_avx512(acc, w, taps, x, s);
     // acc[b] holds row b of every lane; transposed, register g holds lane
@@ -375,7 +391,7 @@ void fill_lanes_plain(const double* origin, const long long* offset, const int* 
     }
 }
 
-void lane_block(VectorUnit unit, const double* w, const int* taps, const double* x, double* const* y, int i0) {
+void lane_block(VectorUnit unit, const LaneWeights& w, const int* taps, const double* x, double* const* y, int i0) {
 #if QERN_HAVE_WIDE_VECTORS
     if (unit == VectorUnit::avx512) return lane_block_avx512(w, taps, x, y, i0);
     if (unit == VectorUnit::avx2) return lane_block_avx2(w, taps, x, y, i0);
@@ -395,12 +411,14 @@ void full_blocks(VectorUnit unit, const double* w, const int* taps, int blocks, 
 
 }  // namespace
 
-SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
+SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory, bool mirrored) {
     SincTable table;
     if (capacity <= 0) return table;
     capacity = (capacity + ROWS - 1) / ROWS * ROWS;
     const auto rows = static_cast<std::size_t>(2) * static_cast<std::size_t>(capacity);
-    table.weights = allocate_bulk_zeroed(rows * SINC_TAPS, memory);
+    // Mirrored: the rows 0 .. capacity, whole blocks.
+    const std::size_t stored = mirrored ? static_cast<std::size_t>(capacity) + ROWS : rows;
+    table.weights = allocate_bulk_zeroed(stored * SINC_TAPS, memory);
     table.first_tap.reset(new (std::nothrow) int[rows]);
     if (!table.weights || !table.first_tap) return SincTable{};
     // Every row's first tap, trunc(i / ratio) - 15: the rows are filled from
@@ -412,6 +430,7 @@ SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory) {
     }
     table.ratio = ratio;
     table.capacity = capacity;
+    table.mirrored = mirrored;
     return table;
 }
 
@@ -422,6 +441,20 @@ bool prepare_sinc_rows(SincTable& table, int half) {
     // Whole blocks over the rows wanted (rows beyond them in the same block
     // are filled too, and filled again alike when they are wanted).
     const VectorUnit unit = best_vector_unit();
+    if (table.mirrored) {
+        // The lanes read whole blocks: the lowest one wanted, from row
+        // -ceil8(half), mirrors the rows up to ceil8(half). The rows of the
+        // mirrored blocks' first taps are those of the full table (the
+        // table's first_tap covers row i >= 0 at i + capacity).
+        const int top = (half + ROWS - 1) / ROWS * ROWS;  // <= capacity
+        for (int i = table.rows_ready / ROWS * ROWS; i <= top; i += ROWS) {
+            std::array<int, ROWS> taps;
+            for (int b = 0; b < ROWS; ++b) taps[b] = static_cast<int>(r * (i + b)) - HALF_TAPS;
+            fill_block(unit, r, i, table.weights.get() + (i / ROWS) * BLOCK_VALUES, taps.data());
+        }
+        table.rows_ready = half;
+        return true;
+    }
     auto fill = [&](int first, int last) {  // rows [first, last)
         if (first >= last) return;
         const int n_first = (first + table.capacity) / ROWS * ROWS;
@@ -447,6 +480,7 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
     const int out_first = static_cast<int>(table.ratio * lo);
     const int out_last = static_cast<int>(table.ratio * hi);
     if (out_first >= out_last) return 0;
+    assert(!table.mirrored);
     assert(-out_first <= table.rows_ready && out_last <= table.rows_ready);
     assert(dst.origin != nullptr && out_first >= dst.begin && out_last <= dst.end);
     assert(src.origin != nullptr && first >= src.begin && last <= src.end);
@@ -547,8 +581,23 @@ void sinc_resample_lanes(VectorUnit unit, const SincTable& table, int out_first,
     assert(-out_first <= table.rows_ready && out_last <= table.rows_ready);
     const int n_first = (out_first + table.capacity) / ROWS * ROWS;
     for (int n = n_first; n < out_last + table.capacity; n += ROWS) {
-        lane_block(unit, table.weights.get() + (n / ROWS) * BLOCK_VALUES, &table.first_tap[static_cast<std::size_t>(n)],
-                   x, y, n - table.capacity);
+        const int i0 = n - table.capacity;
+        LaneWeights w;
+        if (!table.mirrored) {
+            for (int b = 0; b < ROWS; ++b) w.row[b] = block_weights(table, n) + b;
+            w.step = ROWS;
+        } else if (i0 >= 0) {
+            for (int b = 0; b < ROWS; ++b) w.row[b] = block_weights(table, i0) + b;
+            w.step = ROWS;
+        } else {
+            // Row i0 + b reads row m = -(i0 + b) from its last tap back.
+            for (int b = 0; b < ROWS; ++b) {
+                const int m = -(i0 + b);
+                w.row[b] = block_weights(table, m) + m % ROWS + (SINC_TAPS - 1) * ROWS;
+            }
+            w.step = -ROWS;
+        }
+        lane_block(unit, w, &table.first_tap[static_cast<std::size_t>(n)], x, y, i0);
     }
 }
 

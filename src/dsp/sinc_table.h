@@ -30,6 +30,15 @@ struct SincTable {
     int rows_ready = 0;
     // Row n = i + capacity, tap q at weights[((n / 8) * 31 + q) * 8 + n % 8]:
     // the weight of source index first_tap + q.
+    //
+    // A mirrored table keeps only the rows i = 0 .. capacity, row i in
+    // block i / 8. Output -i stands for the source position -i / ratio, the
+    // mirror image of i / ratio, and its weights are those of row i in
+    // reverse: tap q of row -i is tap 30 - q of row i, bit for bit (trunc,
+    // round and the sine are odd functions, and so are the differences and
+    // the division the weights are formed by). Half the memory, half the
+    // sines. Only sinc_resample_lanes reads a mirrored table.
+    bool mirrored = false;
     BulkDoubles weights;
     // trunc(i / ratio) - 15 for row n = i + capacity.
     std::unique_ptr<int[]> first_tap;
@@ -39,7 +48,8 @@ struct SincTable {
 // capacity) at least, no row filled yet. Its memory is taken at once (see
 // base/bulk_memory.h), from `memory` when given: give the capacity the
 // grains will need. An empty table (capacity 0) when it cannot be had.
-SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory = nullptr);
+// `mirrored`: only the rows i >= 0 (see SincTable::mirrored).
+SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory = nullptr, bool mirrored = false);
 
 // Fills the rows [-half, half) that are not filled yet. Returns false (and
 // fills nothing) when half exceeds the capacity.
@@ -48,7 +58,8 @@ bool prepare_sinc_rows(SincTable& table, int half);
 // sinc_resample(first, last, dst, table.ratio, centre, src), bit for bit,
 // from the table's rows: they must cover trunc(ratio (first - centre)) ..
 // trunc(ratio (last - centre)) - 1. Reads only src[first, last). Always
-// returns 0. The first form runs on best_vector_unit().
+// returns 0. The first form runs on best_vector_unit(). Not for a
+// mirrored table.
 int sinc_resample(const SincTable& table, int first, int last, SampleSpan dst, int centre, SampleSpan src);
 int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, SampleSpan dst, int centre,
                   SampleSpan src);

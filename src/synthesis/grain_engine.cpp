@@ -50,14 +50,14 @@ bool grain_fits(int P, double f) {
 }
 
 // The scratch's sinc table with the rows of a grain of half length H, made
-// for f on first use (from the scratch's memory); nullptr when its memory
-// cannot be had.
+// for f on first use (from the scratch's memory; mirrored when the grains
+// are cut side by side); nullptr when its memory cannot be had.
 const SincTable* sinc_rows(SectionScratch& scratch, double f, int H) {
     SincTable& table = scratch.sinc;
     if (table.capacity == 0 || table.ratio != f) {
-        table = make_sinc_table(f, std::max(H, scratch.longest_half), scratch.memory);
+        table = make_sinc_table(f, std::max(H, scratch.longest_half), scratch.memory, scratch.side_by_side);
     } else if (H > table.capacity) {
-        table = make_sinc_table(f, GRAIN_MAX_HALF, scratch.memory);
+        table = make_sinc_table(f, GRAIN_MAX_HALF, scratch.memory, scratch.side_by_side);
     }
     return prepare_sinc_rows(table, H) ? &table : nullptr;
 }
@@ -89,7 +89,9 @@ int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int
     }
     // Element j takes the source at j / f from the mark: f > 1 stretches the
     // grain (formants down), f < 1 compresses it (formants up).
-    const SincTable* table = scratch != nullptr ? sinc_rows(*scratch, f, H) : nullptr;
+    // (A mirrored table is for the lanes: a grain cut alone beside them,
+    // where their memory ran out, computes its weights.)
+    const SincTable* table = scratch != nullptr && !scratch->side_by_side ? sinc_rows(*scratch, f, H) : nullptr;
     if (table != nullptr) {
         sinc_resample(*table, -P, P, centre, 0, source);
     } else {

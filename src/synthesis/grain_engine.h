@@ -63,6 +63,10 @@ struct GrainLanes {
     }
 };
 
+// Whether grains at a scale other than 1 are best cut side by side: where
+// the vector unit gains by it.
+inline bool grains_side_by_side() { return best_vector_unit() != VectorUnit::baseline; }
+
 // What the sections of one note share: the grain scratch space, the Hann
 // windows and, at a grain scale other than 1, the sinc weights of the
 // resampling, all computed at most once per note.
@@ -80,8 +84,8 @@ struct SectionScratch {
     SincTable sinc;
     GrainLanes lanes;
     // Whether grains at a scale other than 1 are cut side by side (the same
-    // grains, bit for bit): where the vector unit gains by it.
-    bool side_by_side = best_vector_unit() != VectorUnit::baseline;
+    // grains, bit for bit).
+    bool side_by_side = grains_side_by_side();
     // The longest half length H of a resampled grain the note will cut: the
     // room the sinc table is made with (a longer grain makes it anew).
     int longest_half = GRAIN_MAX_HALF;

@@ -56,11 +56,15 @@ std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSe
     const auto output = static_cast<std::size_t>(std::max(0LL, static_cast<long long>(note.required_length) + OUTPUT_TAIL)) +
                         2 * SAMPLE_MARGIN;
     // Grains of half length H: at scale 1, Hann windows of a dozen lengths
-    // or so; else the sinc table's 31 weights per output index, the lanes'
-    // grains and sources, and one window.
+    // or so; else the sinc table's 31 weights per output index (per index
+    // i >= 0 where the grains are cut side by side: a mirrored table), the
+    // lanes' grains and sources, and one window.
     const auto H = static_cast<std::size_t>(longest_grain_half(analysis.marks, f));
     std::size_t scratch = 12 * (2 * H + 1);
-    if (f != 1.0) scratch = 2 * H * SINC_TAPS + (SINC_LANES + 1) * (2 * H + 1) + SINC_LANES * 2 * (H + 64);
+    if (f != 1.0) {
+        const std::size_t rows = grains_side_by_side() ? H + SincTable::BLOCK_ROWS : 2 * H;
+        scratch = rows * SINC_TAPS + (SINC_LANES + 1) * (2 * H + 1) + SINC_LANES * 2 * (H + 64);
+    }
     return (output + scratch) * sizeof(double);
 }
 

@@ -1,5 +1,5 @@
 // Where a note's memory comes from: one arena in huge pages when the note
-// touches most of a huge page or more, its own buffers otherwise; the
+// touches half a huge page or more, its own buffers otherwise; the
 // input's samples move into the arena only when the note reads most of the
 // file, and decode there as they would in their own buffer.
 #include <gtest/gtest.h>
@@ -40,7 +40,8 @@ TEST(NoteMemory, HugePagesOnlyForNotesThatFillMostOfThem) {
         bool input_moves;
     };
     const Case cases[] = {
-        {{0, count}, MIB / 2, 0, false},             // 1.3 MB in all: below three quarters of 2 MiB
+        {{0, count}, MIB / 8, 0, false},             // 0.96 MB in all: below half of 2 MiB
+        {{0, count}, MIB / 2, 2 * MIB, true},        // 1.3 MB: one huge page, a third of it unused
         {{0, count}, MIB, 2 * MIB, true},            // 1.8 MB: one huge page
         {{count / 2, count}, 2 * MIB, 2 * MIB, false},  // half the file: the input keeps its buffer
         {{1000, count}, 4 * MIB, 4 * MIB, true},     // 4.8 MB: two, the rest in small pages

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "dsp/kernels.h"
@@ -104,10 +105,22 @@ TEST(SincTable, RowsBeyondTheCapacityAreRefused) {
     EXPECT_EQ(make_sinc_table(2.0, 0).capacity, 0);
 }
 
+// Every vector unit with a full table and with a mirrored one.
+std::vector<std::pair<VectorUnit, bool>> units_and_tables() {
+    std::vector<std::pair<VectorUnit, bool>> all;
+    for (const VectorUnit unit : available_units()) {
+        all.emplace_back(unit, false);
+        all.emplace_back(unit, true);
+    }
+    return all;
+}
+
 // Eight spans resampled side by side against each resampled alone: spans
 // of different lengths (the longest sets the rows computed), spans cut off
-// where the source ends, and unused lanes. Lane outputs beyond a span's own
-// range are not compared (they are never used).
+// where the source ends, and unused lanes; from a full table and from a
+// mirrored one (its negative rows read backwards from the positive ones),
+// whose rows were first filled for shorter grains. Lane outputs beyond a
+// span's own range are not compared (they are never used).
 TEST(SincLanes, EachLaneEqualsItsSpanResampledAloneOnEveryUnit) {
     const int size = 6000;
     const std::vector<double> source = random_values(size, 11, 20000.0);
@@ -118,8 +131,11 @@ TEST(SincLanes, EachLaneEqualsItsSpanResampledAloneOnEveryUnit) {
     for (const int g : {-100, -37, 13, 100}) {
         const double ratio = std::pow(10.0, g / 200.0);
         const int H = static_cast<int>(511 * ratio);
-        for (const VectorUnit unit : available_units()) {
-            SincTable table = make_sinc_table(ratio, H);
+        for (const auto& [unit, mirrored] : units_and_tables()) {
+            SincTable table = make_sinc_table(ratio, H, nullptr, mirrored);
+            // Rows for a short grain first, one row off a block's end, then
+            // the rest.
+            ASSERT_TRUE(prepare_sinc_rows(table, 17));
             ASSERT_TRUE(prepare_sinc_rows(table, H));
             const TapRange rows = sinc_lane_taps(table, -H, H);
             ASSERT_LE(rows.first, -511 - 15);
@@ -155,7 +171,8 @@ TEST(SincLanes, EachLaneEqualsItsSpanResampledAloneOnEveryUnit) {
                               SampleSpan{span.data() + P, -P, P});
                 for (int i = -Hg; i < Hg; ++i) {
                     ASSERT_TRUE(same_bits({alone[static_cast<std::size_t>(i + Hg)]}, {y[g8][i]}))
-                        << vector_unit_name(unit) << " g " << g << " lane " << g8 << " output " << i << ": "
+                        << vector_unit_name(unit) << (mirrored ? " mirrored" : "") << " g " << g << " lane " << g8
+                        << " output " << i << ": "
                         << alone[static_cast<std::size_t>(i + Hg)] << " against " << y[g8][i];
                 }
             }
