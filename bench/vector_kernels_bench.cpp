@@ -175,8 +175,9 @@ BENCHMARK(BM_SincTableGrain)
     ->Unit(benchmark::kMicrosecond);
 
 // Eight grains of period 300 at g = 20 and g = 100 side by side, per
-// grain: sources put into lanes, then resampled together, on each unit.
-// Against BM_SincTableGrain, one grain at a time.
+// grain: sources put into lanes, then resampled together, on each unit,
+// from a full table and from a mirrored one (mirrored 1: the negative rows
+// read backwards). Against BM_SincTableGrain, one grain at a time.
 void BM_SincLanesGrain(benchmark::State& state) {
     if (skip_unavailable(state)) return;
     GrainCase c(state);
@@ -184,7 +185,7 @@ void BM_SincLanesGrain(benchmark::State& state) {
     constexpr int period = GrainCase::period;
     const auto unit = static_cast<VectorUnit>(state.range(0));
     const int H = static_cast<int>(period * ratio);
-    SincTable table = make_sinc_table(ratio, H + 8);
+    SincTable table = make_sinc_table(ratio, H + 8, nullptr, state.range(2) != 0);
     prepare_sinc_rows(table, H);
     const TapRange rows = sinc_lane_taps(table, -H, H);
     std::vector<double> lanes(static_cast<std::size_t>(rows.last - rows.first) * SINC_LANES);
@@ -207,8 +208,8 @@ void BM_SincLanesGrain(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * SINC_LANES * 2 * H);
 }
 BENCHMARK(BM_SincLanesGrain)
-    ->ArgNames({"unit", "g"})
-    ->ArgsProduct({{0, 1, 2}, {20, 100}})
+    ->ArgNames({"unit", "g", "mirrored"})
+    ->ArgsProduct({{0, 1, 2}, {20, 100}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 
 // The weights of a Hann window of 1,000 samples: the C library's cosine in

@@ -341,17 +341,21 @@ __attribute__((target("avx512f"))) void fill_lanes_avx512(const double* origin, 
 }
 
 // Source row s into the rows of a block that have it among their taps.
+// STEP is w.step, fixed so that the compiler forms every address alike for
+// both directions.
+template <int STEP>
 __attribute__((target("avx512f"))) inline void lane_edge_row_avx512(__m512d* acc, const LaneWeights& w,
                                                                     const int* taps, const double* x, int s) {
     const __m512d v = _mm512_loadu_pd(x + static_cast<std::ptrdiff_t>(s) * SINC_LANES);
     for (int b = 0; b < ROWS; ++b) {
         const int q = s - taps[b];
         if (q >= 0 && q < SINC_TAPS) {
-            acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(w.row[b][q * w.step]), v));
+            acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(w.row[b][q * STEP]), v));
         }
     }
 }
 
+template <int STEP>
 __attribute__((target("avx512f"))) void lane_block_avx512(const LaneWeights& w, const int* taps, const double* x,
                                                           double* const* y, int i0) {
     __m512d acc[ROWS];
@@ -361,17 +365,17 @@ __attribute__((target("avx512f"))) void lane_block_avx512(const LaneWeights& w, 
     // Source row s by source row: it adds to every row b with tap q = s -
     // taps[b] in 0..30, so each row still sums its taps in increasing q,
     // and a source row is loaded once for the rows that share it.
-    for (int s = t0; s < t7 && s < t0 + SINC_TAPS; ++s) lane_edge_row_avx512(acc, w, taps, x, s);
+    for (int s = t0; s < t7 && s < t0 + SINC_TAPS; ++s) lane_edge_row_avx512<STEP>(acc, w, taps, x, s);
     // wb[b][s * step]: row b's weight of source row s.
     const double* wb[ROWS];
-    for (int b = 0; b < ROWS; ++b) wb[b] = w.row[b] - static_cast<std::ptrdiff_t>(taps[b]) * w.step;
+    for (int b = 0; b < ROWS; ++b) wb[b] = w.row[b] - static_cast<std::ptrdiff_t>(taps[b]) * STEP;
     for (int s = t7; s < t0 + SINC_TAPS; ++s) {
         // Every row takes this source row.
         const __m512d v = _mm512_loadu_pd(x + static_cast<std::ptrdiff_t>(s) * SINC_LANES);
-        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(s) * w.step;
+        const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(s) * STEP;
         for (int b = 0; b < ROWS; ++b) acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_set1_pd(wb[b][at]), v));
     }
-    for (int s = std::max(t7, t0 + SINC_TAPS); s < t7 + SINC_TAPS; ++s) lane_edge_row_avx512(acc, w, taps, x, s);
+    for (int s = std::max(t7, t0 + SINC_TAPS); s < t7 + SINC_TAPS; ++s) lane_edge_row_avx512<STEP>(acc, w, taps, x, s);
     // acc[b] holds row b of every lane; transposed, register g holds lane
     // g's eight rows, stored in one go.
     transpose_8x8(acc);
@@ -393,7 +397,10 @@ void fill_lanes_plain(const double* origin, const long long* offset, const int* 
 
 void lane_block(VectorUnit unit, const LaneWeights& w, const int* taps, const double* x, double* const* y, int i0) {
 #if QERN_HAVE_WIDE_VECTORS
-    if (unit == VectorUnit::avx512) return lane_block_avx512(w, taps, x, y, i0);
+    if (unit == VectorUnit::avx512) {
+        if (w.step == ROWS) return lane_block_avx512<ROWS>(w, taps, x, y, i0);
+        return lane_block_avx512<-ROWS>(w, taps, x, y, i0);
+    }
     if (unit == VectorUnit::avx2) return lane_block_avx2(w, taps, x, y, i0);
 #endif
     (void)unit;
