@@ -36,8 +36,11 @@ struct SincTable {
     // mirror image of i / ratio, and its weights are those of row i in
     // reverse: tap q of row -i is tap 30 - q of row i, bit for bit (trunc,
     // round and the sine are odd functions, and so are the differences and
-    // the division the weights are formed by). Half the memory, half the
-    // sines. Only sinc_resample_lanes reads a mirrored table.
+    // the division the weights are formed by), but for the sign of the
+    // zero weights of a row where i / ratio is whole; a sum, which starts
+    // at +0 and is never -0, takes +-0 times a sample alike. Half the
+    // memory, half the sines. Only sinc_resample_lanes reads a mirrored
+    // table.
     bool mirrored = false;
     BulkDoubles weights;
     // trunc(i / ratio) - 15 for row n = i + capacity.

@@ -105,6 +105,42 @@ TEST(SincTable, RowsBeyondTheCapacityAreRefused) {
     EXPECT_EQ(make_sinc_table(2.0, 0).capacity, 0);
 }
 
+// The mirrored table's premise at every grain scale g can take: the
+// weights of output -i, computed as they are, are those of output i in
+// reverse order, bit for bit (the C library's sine must be odd for it),
+// but for the sign of a zero: where i / ratio is a whole number, every tap
+// but one weighs 0, +0 on one side and -0 on the other. A sum starts at +0
+// and is never -0, so adding +-0 times a sample leaves it alike.
+TEST(SincTable, NegativeRowsAreThePositiveOnesReversedAtEveryG) {
+    constexpr int ROWS = SincTable::BLOCK_ROWS;
+    for (int g = -100; g <= 100; ++g) {
+        if (g == 0) continue;
+        const double ratio = std::pow(10.0, g / 200.0);
+        const int half = static_cast<int>(511 * ratio);
+        SincTable full = make_sinc_table(ratio, half + ROWS);
+        SincTable mirrored = make_sinc_table(ratio, half + ROWS, nullptr, true);
+        ASSERT_TRUE(prepare_sinc_rows(full, half + ROWS) && prepare_sinc_rows(mirrored, half));
+        auto weight = [](const SincTable& table, int n, int q) {
+            return table.weights[static_cast<std::size_t>(((n / ROWS) * SINC_TAPS + q) * ROWS + n % ROWS)];
+        };
+        auto alike = [](double a, double b) { return a == 0.0 ? b == 0.0 : same_bits({a}, {b}); };
+        int zero_rows = 0;
+        for (int i = 0; i <= half; ++i) {
+            zero_rows += weight(full, full.capacity + i, 0) == 0.0;
+            for (int q = 0; q < SINC_TAPS; ++q) {
+                const double negative = weight(full, full.capacity - i, q);
+                ASSERT_TRUE(alike(negative, weight(full, full.capacity + i, SINC_TAPS - 1 - q)))
+                    << "g " << g << " row -" << i << " tap " << q;
+                ASSERT_TRUE(alike(negative, weight(mirrored, i, SINC_TAPS - 1 - q)))
+                    << "g " << g << " mirrored row " << i << " tap " << q;
+            }
+        }
+        // Zero weights only where i / ratio is whole (row 0 at least).
+        ASSERT_GE(zero_rows, 1) << "g " << g;
+        ASSERT_LE(zero_rows, 2 + half / std::max(1, static_cast<int>(ratio))) << "g " << g;
+    }
+}
+
 // Every vector unit with a full table and with a mirrored one.
 std::vector<std::pair<VectorUnit, bool>> units_and_tables() {
     std::vector<std::pair<VectorUnit, bool>> all;
