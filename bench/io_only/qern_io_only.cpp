@@ -38,8 +38,7 @@ int main(int argc, char** argv) {
     const std::size_t output_bytes = (static_cast<std::size_t>(length) + 2 * SAMPLE_MARGIN) * sizeof(double);
     BulkArena* memory = take_note_arena(arena, input, SampleRange{note.left_blank, region_end}, output_bytes);
     decode_samples(input, note.left_blank, region_end);
-    SampleBuffer output = memory != nullptr ? SampleBuffer::allocate_in(*memory, static_cast<int>(length))
-                                            : SampleBuffer::allocate_in_bulk(static_cast<int>(length));
+    SampleBuffer output = SampleBuffer::allocate_in(memory, static_cast<int>(length));
     if (output.empty()) return 1;
     const int first = std::clamp(note.left_blank, 0, input.samples.count());
     const int copied = std::clamp(region_end - first, 0, output.count());

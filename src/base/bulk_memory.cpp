@@ -137,8 +137,8 @@ BulkDoubles BulkArena::take_zeroed(std::size_t count, Presence presence) {
     return allocate_bulk_zeroed(count, presence);
 }
 
-BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena) {
-    return arena != nullptr ? arena->take_zeroed(count) : allocate_bulk_zeroed(count);
+BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena, Presence presence) {
+    return arena != nullptr ? arena->take_zeroed(count, presence) : allocate_bulk_zeroed(count, presence);
 }
 
 }  // namespace qern

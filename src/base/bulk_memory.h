@@ -80,7 +80,7 @@ private:
 };
 
 // take_zeroed from `arena` when there is one, else allocate_bulk_zeroed.
-BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena);
+BulkDoubles allocate_bulk_zeroed(std::size_t count, BulkArena* arena, Presence presence = Presence::now);
 
 // The size of a huge page.
 inline constexpr std::size_t HUGE_PAGE_BYTES = std::size_t{2} << 20;

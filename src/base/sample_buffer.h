@@ -58,19 +58,14 @@ public:
     // The same, its pages taken in bulk (base/bulk_memory.h): for the large
     // buffers of a single note, not for a process that reuses its heap.
     static SampleBuffer allocate_in_bulk(int count, Presence presence = Presence::now) {
-        SampleBuffer b;
-        if (count < 0) return b;
-        const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
-        b.storage_ = allocate_bulk_zeroed(total, presence);
-        if (b.storage_) b.count_ = count;
-        return b;
+        return allocate_in(nullptr, count, presence);
     }
-    // The same from a note's arena, which must outlive the buffer.
-    static SampleBuffer allocate_in(BulkArena& arena, int count, Presence presence = Presence::now) {
+    // The same from a note's arena when given (it must outlive the buffer).
+    static SampleBuffer allocate_in(BulkArena* arena, int count, Presence presence = Presence::now) {
         SampleBuffer b;
         if (count < 0) return b;
         const std::size_t total = static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN;
-        b.storage_ = arena.take_zeroed(total, presence);
+        b.storage_ = allocate_bulk_zeroed(total, arena, presence);
         if (b.storage_) b.count_ = count;
         return b;
     }

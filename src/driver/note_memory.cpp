@@ -21,7 +21,7 @@ BulkArena* take_note_arena(std::optional<BulkArena>& arena, DecodedInput& input,
     arena.emplace(touched + NOTE_SCRATCH_BYTES, huge);
     if (with_input) {
         // Zeros, as the buffer it replaces.
-        SampleBuffer samples = SampleBuffer::allocate_in(*arena, count, Presence::on_touch);
+        SampleBuffer samples = SampleBuffer::allocate_in(&*arena, count, Presence::on_touch);
         if (!samples.empty()) input.samples = std::move(samples);
     }
     return &*arena;

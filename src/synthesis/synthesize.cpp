@@ -73,8 +73,7 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     const long long length = static_cast<long long>(note.required_length) + OUTPUT_TAIL;
     SampleBuffer note_samples;
     if (length >= 0 && length <= INT_MAX - 2 * SAMPLE_MARGIN) {
-        note_samples = memory != nullptr ? SampleBuffer::allocate_in(*memory, static_cast<int>(length))
-                                         : SampleBuffer::allocate_in_bulk(static_cast<int>(length));
+        note_samples = SampleBuffer::allocate_in(memory, static_cast<int>(length));
     }
     if (note_samples.empty()) {
         log_error(MSG_OUTPUT_MEMORY, ERROR_PREFIX);

@@ -82,7 +82,7 @@ TEST(Synthesize, NoteFromAnArenaInHugePagesEqualsTheNoteFromItsOwnBuffers) {
         BulkArena arena(64 << 20, 4 << 20);
         DecodedInput input;
         input.sample_rate = setup.input.sample_rate;
-        input.samples = SampleBuffer::allocate_in(arena, setup.input.samples.count(), Presence::on_touch);
+        input.samples = SampleBuffer::allocate_in(&arena, setup.input.samples.count(), Presence::on_touch);
         ASSERT_FALSE(input.samples.empty());
         std::copy(setup.input.samples.data(), setup.input.samples.data() + input.samples.count(), input.samples.data());
         SampleBuffer output;
