@@ -170,9 +170,8 @@ void overlap_add_grain(SampleSpan output, SampleSpan grain, int H, double p0, do
 
 void overlap_add_grain(SampleSpan output, const GrainBuffer& grain, int H, double p0, double limit,
                        double t) {
-    const SampleSpan centre{const_cast<double*>(grain.grain.data()) + GrainBuffer::HALF_SPAN, -GrainBuffer::HALF_SPAN,
-                            GrainBuffer::HALF_SPAN + 1};
-    overlap_add_grain(output, centre, H, p0, limit, t);
+    // Only read: centre() gives the view any grain span has.
+    overlap_add_grain(output, const_cast<GrainBuffer&>(grain).centre(), H, p0, limit, t);
 }
 
 double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,
@@ -331,7 +330,7 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
 double synthesize_section(const SampleBuffer& input_samples, const AnalysisResult& analysis,
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0, SectionScratch& scratch) {
-    const double f = std::pow(10.0, note.flag_g / 200.0);
+    const double f = grain_scale(note);
     const double limit = static_cast<double>(Lo) + OUTPUT_TAIL;
     const SampleSpan input = read_only_span(input_samples);
     if (f == 1.0 || !scratch.side_by_side) {

@@ -2,6 +2,7 @@
 // use, the lengths, the pitch and its bend, the volume and the voice flags.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 namespace qern {
@@ -33,5 +34,8 @@ struct NoteSettings {
     int flag_P = 0;                // strength of the peak normalisation, percent
     PitchBend bend;
 };
+
+// The factor flag g rescales grains by: 10^(g/200).
+inline double grain_scale(const NoteSettings& note) { return std::pow(10.0, note.flag_g / 200.0); }
 
 }  // namespace qern

@@ -52,7 +52,7 @@ SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSet
 }
 
 std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSettings& note) {
-    const double f = std::pow(10.0, note.flag_g / 200.0);
+    const double f = grain_scale(note);
     const auto output = static_cast<std::size_t>(std::max(0LL, static_cast<long long>(note.required_length) + OUTPUT_TAIL)) +
                         2 * SAMPLE_MARGIN;
     // Grains of half length H: at scale 1, Hann windows of a dozen lengths
@@ -83,7 +83,7 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     const int L = note_samples.count();
     const SampleSpan out = note_samples.span();
     SectionScratch scratch = memory != nullptr ? SectionScratch(*memory) : SectionScratch();
-    scratch.longest_half = longest_grain_half(analysis.marks, std::pow(10.0, note.flag_g / 200.0));
+    scratch.longest_half = longest_grain_half(analysis.marks, grain_scale(note));
 
     // Fixed part (the consonant): re-timed by the velocity factor only.
     const double p1 = synthesize_section(input.samples, analysis, note, note.left_blank, note.consonant_length,
