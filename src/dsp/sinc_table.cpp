@@ -32,7 +32,7 @@ struct LaneWeights {
 
 // The first weight of the table's block holding row n = i + capacity (for
 // a mirrored table, n = i >= 0).
-const double* block_weights(const SincTable& table, int n) {
+double* block_weights(const SincTable& table, int n) {
     return table.weights.get() + static_cast<std::ptrdiff_t>(n / ROWS) * BLOCK_VALUES;
 }
 
@@ -457,7 +457,7 @@ bool prepare_sinc_rows(SincTable& table, int half) {
         for (int i = table.rows_ready / ROWS * ROWS; i <= top; i += ROWS) {
             std::array<int, ROWS> taps;
             for (int b = 0; b < ROWS; ++b) taps[b] = static_cast<int>(r * (i + b)) - HALF_TAPS;
-            fill_block(unit, r, i, table.weights.get() + (i / ROWS) * BLOCK_VALUES, taps.data());
+            fill_block(unit, r, i, block_weights(table, i), taps.data());
         }
         table.rows_ready = half;
         return true;
@@ -466,7 +466,7 @@ bool prepare_sinc_rows(SincTable& table, int half) {
         if (first >= last) return;
         const int n_first = (first + table.capacity) / ROWS * ROWS;
         for (int n = n_first; n < last + table.capacity; n += ROWS) {
-            fill_block(unit, r, n - table.capacity, table.weights.get() + (n / ROWS) * BLOCK_VALUES,
+            fill_block(unit, r, n - table.capacity, block_weights(table, n),
                        &table.first_tap[static_cast<std::size_t>(n)]);
         }
     };
@@ -508,8 +508,8 @@ int sinc_resample(VectorUnit unit, const SincTable& table, int first, int last, 
 #endif
     const int* taps = table.first_tap.get() + table.capacity;  // taps[i]: row i's first tap
     auto weights_of = [&](int i) {
-        const auto n = static_cast<std::size_t>(i + table.capacity);
-        return table.weights.get() + (n / ROWS) * BLOCK_VALUES + n % ROWS;
+        const int n = i + table.capacity;
+        return block_weights(table, n) + n % ROWS;
     };
     // One output, over the taps that lie in [lo, hi).
     auto clipped = [&](int i) {
