@@ -30,6 +30,9 @@ struct LaneWeights {
     std::ptrdiff_t step;
 };
 
+// Row i's first tap at r = 1 / ratio: trunc(i / ratio) - 15.
+int first_tap_of(double r, int i) { return static_cast<int>(r * i) - HALF_TAPS; }
+
 // The first weight of the table's block holding row n = i + capacity (for
 // a mirrored table, n = i >= 0).
 double* block_weights(const SincTable& table, int n) {
@@ -433,7 +436,7 @@ SincTable make_sinc_table(double ratio, int capacity, BulkArena* memory, bool mi
     // filled yet.
     const double r = 1.0 / ratio;
     for (std::size_t n = 0; n < rows; ++n) {
-        table.first_tap[n] = static_cast<int>(r * (static_cast<int>(n) - capacity)) - HALF_TAPS;
+        table.first_tap[n] = first_tap_of(r, static_cast<int>(n) - capacity);
     }
     table.ratio = ratio;
     table.capacity = capacity;
@@ -456,7 +459,7 @@ bool prepare_sinc_rows(SincTable& table, int half) {
         const int top = (half + ROWS - 1) / ROWS * ROWS;  // <= capacity
         for (int i = table.rows_ready / ROWS * ROWS; i <= top; i += ROWS) {
             std::array<int, ROWS> taps;
-            for (int b = 0; b < ROWS; ++b) taps[b] = static_cast<int>(r * (i + b)) - HALF_TAPS;
+            for (int b = 0; b < ROWS; ++b) taps[b] = first_tap_of(r, i + b);
             fill_block(unit, r, i, block_weights(table, i), taps.data());
         }
         table.rows_ready = half;
@@ -590,11 +593,10 @@ void sinc_resample_lanes(VectorUnit unit, const SincTable& table, int out_first,
     for (int n = n_first; n < out_last + table.capacity; n += ROWS) {
         const int i0 = n - table.capacity;
         LaneWeights w;
-        if (!table.mirrored) {
-            for (int b = 0; b < ROWS; ++b) w.row[b] = block_weights(table, n) + b;
-            w.step = ROWS;
-        } else if (i0 >= 0) {
-            for (int b = 0; b < ROWS; ++b) w.row[b] = block_weights(table, i0) + b;
+        if (!table.mirrored || i0 >= 0) {
+            // A block of the table (a mirrored one stores row i >= 0 at i).
+            const double* block = block_weights(table, table.mirrored ? i0 : n);
+            for (int b = 0; b < ROWS; ++b) w.row[b] = block + b;
             w.step = ROWS;
         } else {
             // Row i0 + b reads row m = -(i0 + b) from its last tap back.
