@@ -83,19 +83,20 @@ struct TapRange {
 // out_last): the taps of the whole table blocks that hold them.
 TapRange sinc_lane_taps(const SincTable& table, int out_first, int out_last);
 
-// For every lane g, the outputs [out_first, out_last) of its span, each the
-// sum sinc_resample forms, in the same order: x[j * SINC_LANES + g] is
-// sample j of span g, for every row of sinc_lane_taps, zero where the span
-// has no sample (a tap outside a span adds a zero, which leaves the sum
-// unchanged); y[g][i] receives output i of lane g. Whole blocks of the
-// table are computed, so y[g] is written up to 7 outputs beyond both ends
-// as well. The table's rows must cover [out_first, out_last).
 // Sets the source rows [rows.first, rows.last) of x (x[j * SINC_LANES + g]
 // for row j, lane g) to origin[offset[g] + j] where first[g] <= j <
 // last[g], and to zero elsewhere. Only those elements of origin are read.
 void fill_lanes(VectorUnit unit, const double* origin, const long long* offset, const int* first, const int* last,
                 TapRange rows, double* x);
 
+// For every lane g, the outputs [out_first, out_last) of its span, each the
+// sum sinc_resample forms, in the same order: x[j * SINC_LANES + g] is
+// sample j of span g, for every row of sinc_lane_taps, zero where the span
+// has no sample (a tap outside a span adds a zero, which leaves the sum
+// unchanged); y[g][i] receives output i of lane g. Whole blocks of the
+// table are computed, so y[g] is written up to 7 outputs beyond both ends
+// as well. The table (full or mirrored) must have its rows ready for
+// [out_first, out_last).
 void sinc_resample_lanes(VectorUnit unit, const SincTable& table, int out_first, int out_last, const double* x,
                          double* const* y);
 
