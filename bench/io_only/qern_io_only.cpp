@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     if (length > INT_MAX - 2 * SAMPLE_MARGIN) return 1;
     // Its memory as qern takes a note's: from huge pages when the input
     // read and the output are large enough.
-    const std::size_t output_bytes = (static_cast<std::size_t>(length) + 2 * SAMPLE_MARGIN) * sizeof(double);
-    BulkArena* memory = take_note_arena(arena, input, SampleRange{note.left_blank, region_end}, output_bytes);
+    BulkArena* memory = take_note_arena(arena, input, SampleRange{note.left_blank, region_end},
+                                        SampleBuffer::bytes_for(static_cast<std::size_t>(length)));
     decode_samples(input, note.left_blank, region_end);
     SampleBuffer output = SampleBuffer::allocate_in(memory, static_cast<int>(length));
     if (output.empty()) return 1;

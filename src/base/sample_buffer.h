@@ -42,6 +42,9 @@ class SampleBuffer {
 public:
     SampleBuffer() = default;
 
+    // The bytes a buffer of `count` samples takes, margins included.
+    static std::size_t bytes_for(std::size_t count) { return (count + 2 * SAMPLE_MARGIN) * sizeof(double); }
+
     // A zeroed buffer of `count` samples plus margins; empty() on failure
     // (negative count or no memory).
     static SampleBuffer allocate(int count) {

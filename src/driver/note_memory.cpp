@@ -11,8 +11,7 @@ BulkArena* take_note_arena(std::optional<BulkArena>& arena, DecodedInput& input,
     // it is read (and nothing is decoded yet).
     const bool with_input = input.source != nullptr &&
                             static_cast<long long>(wanted.last - wanted.first) * 4 >= static_cast<long long>(count) * 3;
-    const std::size_t input_bytes = (static_cast<std::size_t>(count) + 2 * SAMPLE_MARGIN) * sizeof(double);
-    const std::size_t touched = (with_input ? input_bytes : 0) + other_bytes;
+    const std::size_t touched = (with_input ? SampleBuffer::bytes_for(static_cast<std::size_t>(count)) : 0) + other_bytes;
     // Half a huge page in small pages costs several times a whole huge
     // page's time (each small page is mapped on its own), so a huge page
     // is taken from half of one on.

@@ -53,8 +53,8 @@ SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSet
 
 std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSettings& note) {
     const double f = grain_scale(note);
-    const auto output = static_cast<std::size_t>(std::max(0LL, static_cast<long long>(note.required_length) + OUTPUT_TAIL)) +
-                        2 * SAMPLE_MARGIN;
+    const std::size_t output = SampleBuffer::bytes_for(
+        static_cast<std::size_t>(std::max(0LL, static_cast<long long>(note.required_length) + OUTPUT_TAIL)));
     // Grains of half length H: at scale 1, Hann windows of a dozen lengths
     // or so; else the sinc table's 31 weights per output index (per index
     // i >= 0 where the grains are cut side by side: a mirrored table), the
@@ -65,7 +65,7 @@ std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSe
         const std::size_t rows = grains_side_by_side() ? H + SincTable::BLOCK_ROWS : 2 * H;
         scratch = rows * SINC_TAPS + (SINC_LANES + 1) * (2 * H + 1) + SINC_LANES * 2 * (H + 64);
     }
-    return (output + scratch) * sizeof(double);
+    return output + scratch * sizeof(double);
 }
 
 int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
