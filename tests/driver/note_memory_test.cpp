@@ -26,7 +26,7 @@ std::string write_input(test::TempDir& dir, int count) {
     return path;
 }
 
-TEST(NoteMemory, HugePagesOnlyForNotesThatFillMostOfThem) {
+TEST(NoteMemory, HugePagesOnlyForNotesThatTouchHalfOfOneOrMore) {
     test::TempDir dir;
     const int count = 100000;  // 0.8 MB of samples
     const std::string path = write_input(dir, count);
