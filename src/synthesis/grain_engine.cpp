@@ -43,6 +43,11 @@ SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, in
     return window;
 }
 
+// The half length H = trunc(P f) of a grain of period P at scale f, and
+// the length trunc(2 P f) of its window.
+int grain_half(int P, double f) { return static_cast<int>(static_cast<double>(P) * f); }
+int grain_window_length(int P, double f) { return static_cast<int>(static_cast<double>(2 * P) * f); }
+
 // Whether a grain of period P at scale f can be cut: P in
 // 1..GRAIN_MAX_PERIOD and its resampled half not longer than the buffer's.
 bool grain_fits(int P, double f) {
@@ -79,7 +84,7 @@ void apply_window(SectionScratch* scratch, SampleSpan values, int n) {
 // caches. The results are the same bit for bit.
 int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int mark, int P, double f) {
     if (!grain_fits(P, f)) return -1;
-    const int H = static_cast<int>(static_cast<double>(P) * f);
+    const int H = grain_half(P, f);
     const SampleSpan source = load_source_window(input, grain, mark, P);
     const SampleSpan centre = grain.centre();
     if (f == 1.0) {
@@ -97,7 +102,7 @@ int cut_grain(SampleSpan input, GrainBuffer& grain, SectionScratch* scratch, int
     } else {
         sinc_resample(-P, P, centre, f, 0, source);
     }
-    apply_window(scratch, centre.shifted(-H), static_cast<int>(static_cast<double>(2 * P) * f));
+    apply_window(scratch, centre.shifted(-H), grain_window_length(P, f));
     return 0;
 }
 
@@ -117,7 +122,7 @@ int longest_grain_half(const std::vector<PitchMarkEntry>& marks, double f) {
         if (entry.period <= GRAIN_MAX_PERIOD) longest = std::max(longest, entry.period);
     }
     if (longest == 0 || !grain_fits(longest, f)) return GRAIN_MAX_HALF;
-    return static_cast<int>(static_cast<double>(longest) * f);
+    return grain_half(longest, f);
 }
 
 double output_period(double tau, int P, const NoteSettings& note, double mean_period) {
@@ -223,7 +228,7 @@ double walk_section(const AnalysisResult& analysis, const NoteSettings& note, in
             log_error(MSG_GRAIN_FAILED, ERROR_PREFIX);
             return p0 + t;
         }
-        const int H = static_cast<int>(static_cast<double>(P) * f);
+        const int H = grain_half(P, f);
         const double target = static_cast<double>(rel) * r;
         // The grain is cut when it is first laid: where the output runs
         // faster than the source, many marks lay none.
@@ -287,7 +292,7 @@ bool make_lanes_room(GrainLanes& lanes, TapRange rows, int half, BulkArena* memo
 bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, int count, double f) {
     int longest = 0;
     for (int g = 0; g < count; ++g) longest = std::max(longest, cuts[g].P);
-    const int H = static_cast<int>(static_cast<double>(longest) * f);
+    const int H = grain_half(longest, f);
     const SincTable* table = sinc_rows(scratch, f, H);
     if (table == nullptr) return false;
     const TapRange rows = sinc_lane_taps(*table, -H, H);
@@ -314,8 +319,8 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
     for (int g = 0; g < SINC_LANES; ++g) slots[g] = lanes.slot(g).origin;
     sinc_resample_lanes(best_vector_unit(), *table, -H, H, x, slots);
     for (int g = 0; g < count; ++g) {
-        const int Hg = static_cast<int>(static_cast<double>(cuts[g].P) * f);
-        const int n = static_cast<int>(static_cast<double>(2 * cuts[g].P) * f);
+        const int Hg = grain_half(cuts[g].P, f);
+        const int n = grain_window_length(cuts[g].P, f);
         if (n != lanes.window_length) {
             hann_weights(lanes.window.get(), n);
             lanes.window_length = n;
