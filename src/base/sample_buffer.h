@@ -35,6 +35,12 @@ struct SampleSpan {
     bool empty() const { return origin == nullptr; }
 };
 
+// Samples [first, last) of a signal.
+struct SampleRange {
+    int first = 0;
+    int last = 0;
+};
+
 // The form of every signal a run holds: `count` samples with
 // SAMPLE_MARGIN zero values before sample 0 and after the last sample,
 // all zero when allocated. Owns its memory.

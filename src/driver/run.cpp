@@ -76,7 +76,9 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
     }
     const SampleRange wanted = samples_the_note_reads(analysis, arguments.note, input.samples.count());
     BulkArena* memory = take_note_arena(arena, input, wanted, synthesis_working_bytes(analysis, arguments.note));
-    decode_samples(input, wanted.first, wanted.last);
+    // Only the stretches the grains are cut from: a note that runs faster
+    // than its recording skips much of it.
+    decode_sample_ranges(input, samples_the_grains_read(analysis, arguments.note, input.samples.count()));
     input.source.reset();  // the note reads nothing else: the input file is closed
     SampleBuffer output;
     if (stages.synthesize(input, analysis, arguments.note, output, memory) != 0) {

@@ -191,10 +191,11 @@ namespace {
 // The walk of a section over the pitch marks: which grains are cut, in
 // order, and where each is laid. on_cut(entry) comes before the first lay of
 // a mark's grain, on_lay(H, t) for every lay (H: the grain's half length).
-// Returns what synthesize_section returns; logs why a section ends early.
+// Returns what synthesize_section returns; logs why a section ends early
+// (unless log_early_end is false).
 template <class OnCut, class OnLay>
-double walk_section(const AnalysisResult& analysis, const NoteSettings& note, int S, int Ls, SampleSpan output,
-                    int Lo, double p0, double f, OnCut&& on_cut, OnLay&& on_lay) {
+double walk_section(const AnalysisResult& analysis, const NoteSettings& note, int S, int Ls, int output_end,
+                    int Lo, double p0, double f, OnCut&& on_cut, OnLay&& on_lay, bool log_early_end = true) {
     const long long E = static_cast<long long>(S) + Ls;
     double t = 0.0;
     if (E <= 0) return p0;
@@ -205,7 +206,7 @@ double walk_section(const AnalysisResult& analysis, const NoteSettings& note, in
 
     // Once the output time is this far past the buffer, neither this section
     // nor the next one can reach it any more.
-    const double beyond_reach = static_cast<double>(output.end) + GRAIN_MAX_HALF + 1;
+    const double beyond_reach = static_cast<double>(output_end) + GRAIN_MAX_HALF + 1;
     const std::vector<PitchMarkEntry>& marks = analysis.marks;
 
     for (std::size_t k = 0;; ++k) {
@@ -215,7 +216,7 @@ double walk_section(const AnalysisResult& analysis, const NoteSettings& note, in
         const long long m = entry.position;
         const int P = entry.period;
         if (P == 0) {
-            log_error(MSG_MARKS_RAN_OUT, ERROR_PREFIX);
+            if (log_early_end) log_error(MSG_MARKS_RAN_OUT, ERROR_PREFIX);
             return p0 + t;
         }
         if (static_cast<long long>(S) + P > m) {
@@ -225,7 +226,7 @@ double walk_section(const AnalysisResult& analysis, const NoteSettings& note, in
         }
         const long long rel = m - S;
         if (!grain_fits(P, f)) {
-            log_error(MSG_GRAIN_FAILED, ERROR_PREFIX);
+            if (log_early_end) log_error(MSG_GRAIN_FAILED, ERROR_PREFIX);
             return p0 + t;
         }
         const int H = grain_half(P, f);
@@ -332,6 +333,16 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
 
 }  // namespace
 
+double section_reads(const AnalysisResult& analysis, const NoteSettings& note, int S, int Ls, int output_end,
+                     int Lo, double p0, std::vector<SampleRange>& reads) {
+    return walk_section(
+        analysis, note, S, Ls, output_end, Lo, p0, grain_scale(note),
+        [&](const PitchMarkEntry& entry) {
+            reads.push_back(SampleRange{entry.position - entry.period, entry.position + entry.period});
+        },
+        [](int, double) {}, false);
+}
+
 double synthesize_section(const SampleBuffer& input_samples, const AnalysisResult& analysis,
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0, SectionScratch& scratch) {
@@ -340,7 +351,7 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
     const SampleSpan input = read_only_span(input_samples);
     if (f == 1.0 || !scratch.side_by_side) {
         return walk_section(
-            analysis, note, S, Ls, output, Lo, p0, f,
+            analysis, note, S, Ls, output.end, Lo, p0, f,
             [&](const PitchMarkEntry& entry) { extract_grain(input, scratch, entry.position, entry.period, f); },
             [&](int H, double t) { overlap_add_grain(output, scratch.grain, H, p0, limit, t); });
     }
@@ -349,7 +360,7 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
     std::vector<LaneCut> cuts;
     std::vector<LaneLay> lays;
     const double end = walk_section(
-        analysis, note, S, Ls, output, Lo, p0, f,
+        analysis, note, S, Ls, output.end, Lo, p0, f,
         [&](const PitchMarkEntry& entry) { cuts.push_back(LaneCut{static_cast<int>(entry.position), entry.period}); },
         [&](int H, double t) { lays.push_back(LaneLay{cuts.size() - 1, H, t}); });
     std::size_t next_lay = 0;

@@ -112,6 +112,13 @@ double synthesize_section(const SampleBuffer& input, const AnalysisResult& analy
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0, SectionScratch& scratch);
 
+// The input samples that section reads, without reading them: appends
+// [mark - P, mark + P) of every grain its walk cuts, in the walk's order,
+// to `reads`, logs nothing, and returns what synthesize_section returns
+// (for an output view that ends at `output_end`).
+double section_reads(const AnalysisResult& analysis, const NoteSettings& note, int S, int Ls, int output_end,
+                     int Lo, double p0, std::vector<SampleRange>& reads);
+
 // Cuts the grain of the mark at input index `mark`, period P, at grain scale
 // f: the 2P input samples [mark - P, mark + P) resampled by f (f == 1:
 // copied) and Hann-windowed, in elements [-H, H), H = trunc(P f). Input

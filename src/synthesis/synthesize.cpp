@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <new>
 
 #include "base/error_log.h"
 #include "base/failure_summary.h"
@@ -35,7 +36,80 @@ long long walk_reach(const std::vector<PitchMarkEntry>& marks, long long E) {
     return reach;
 }
 
+// A section as synthesize_section takes it: the input range [S, S + Ls)
+// laid into Lo output samples.
+struct Section {
+    int S = 0;
+    int Ls = 0;
+    int Lo = 0;
+};
+
+// The fixed part (the consonant), re-timed by the velocity factor only,
+// and the vowel part: the rest of the used region, up to the right blank,
+// filling what is left of the required length from where the first part
+// ended.
+struct NoteSections {
+    Section fixed;
+    Section vowel;
+    long long vowel_start = 0;  // unclamped, for messages
+};
+
+NoteSections note_sections(const NoteSettings& note, int sample_count) {
+    NoteSections sections;
+    sections.fixed = Section{note.left_blank, note.consonant_length, note.consonant_out_length};
+    sections.vowel_start = static_cast<long long>(note.left_blank) + note.consonant_length;
+    const long long vowel_length = static_cast<long long>(sample_count) - note.right_blank - sections.vowel_start;
+    sections.vowel = Section{clamp_to_int(sections.vowel_start), clamp_to_int(vowel_length),
+                             clamp_to_int(static_cast<long long>(note.required_length) - note.consonant_out_length)};
+    return sections;
+}
+
+// Whether a section that returned `reached` failed: it had output to fill
+// and laid no grain.
+bool section_failed(double reached, const Section& section) { return reached == 0.0 && section.Lo > 0; }
+
+// The length of a note's output buffer, or -1 when it cannot have one.
+long long note_buffer_length(const NoteSettings& note) {
+    const long long length = static_cast<long long>(note.required_length) + OUTPUT_TAIL;
+    return length >= 0 && length <= INT_MAX - 2 * SAMPLE_MARGIN ? length : -1;
+}
+
 }  // namespace
+
+std::vector<SampleRange> samples_the_grains_read(const AnalysisResult& analysis, const NoteSettings& note,
+                                                 int sample_count) {
+    const SampleRange hull = samples_the_note_reads(analysis, note, sample_count);
+    const long long length = note_buffer_length(note);
+    if (length < 0) return {hull};
+    try {
+        // The walks synthesize makes, on an output view of the same end.
+        const int output_end = static_cast<int>(length) + SAMPLE_MARGIN;
+        const NoteSections sections = note_sections(note, sample_count);
+        std::vector<SampleRange> reads;
+        const Section& a = sections.fixed;
+        const double p1 = section_reads(analysis, note, a.S, a.Ls, output_end, a.Lo, 0.0, reads);
+        if (!section_failed(p1, a)) {
+            const Section& b = sections.vowel;
+            section_reads(analysis, note, b.S, b.Ls, output_end, b.Lo, p1, reads);
+        }
+        std::sort(reads.begin(), reads.end(),
+                  [](const SampleRange& x, const SampleRange& y) { return x.first < y.first; });
+        std::vector<SampleRange> merged;
+        for (SampleRange r : reads) {
+            r.first = std::clamp(r.first, 0, sample_count);
+            r.last = std::clamp(r.last, 0, sample_count);
+            if (r.first >= r.last) continue;
+            if (!merged.empty() && r.first <= merged.back().last) {
+                merged.back().last = std::max(merged.back().last, r.last);
+            } else {
+                merged.push_back(r);
+            }
+        }
+        return merged;
+    } catch (const std::bad_alloc&) {
+        return {hull};
+    }
+}
 
 SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSettings& note, int sample_count) {
     // The sections as synthesize lays them; a grain of a section never reads
@@ -70,14 +144,13 @@ std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSe
 
 int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const NoteSettings& note,
                SampleBuffer& output, BulkArena* memory) {
-    const long long length = static_cast<long long>(note.required_length) + OUTPUT_TAIL;
+    const long long length = note_buffer_length(note);
     SampleBuffer note_samples;
-    if (length >= 0 && length <= INT_MAX - 2 * SAMPLE_MARGIN) {
-        note_samples = SampleBuffer::allocate_in(memory, static_cast<int>(length));
-    }
+    if (length >= 0) note_samples = SampleBuffer::allocate_in(memory, static_cast<int>(length));
     if (note_samples.empty()) {
         log_error(MSG_OUTPUT_MEMORY, ERROR_PREFIX);
-        note_failure_reason("out of memory for an output of %lld samples", length);
+        note_failure_reason("out of memory for an output of %lld samples",
+                            static_cast<long long>(note.required_length) + OUTPUT_TAIL);
         return -1;
     }
     const int L = note_samples.count();
@@ -85,29 +158,22 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     SectionScratch scratch = memory != nullptr ? SectionScratch(*memory) : SectionScratch();
     scratch.longest_half = longest_grain_half(analysis.marks, grain_scale(note));
 
-    // Fixed part (the consonant): re-timed by the velocity factor only.
-    const double p1 = synthesize_section(input.samples, analysis, note, note.left_blank, note.consonant_length,
-                                         out, note.consonant_out_length, 0.0, scratch);
-    if (p1 == 0.0 && note.consonant_out_length > 0) {
+    const NoteSections sections = note_sections(note, input.samples.count());
+    const Section& a = sections.fixed;
+    const double p1 = synthesize_section(input.samples, analysis, note, a.S, a.Ls, out, a.Lo, 0.0, scratch);
+    if (section_failed(p1, a)) {
         log_error(MSG_FIXED_PART_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks for the consonant part from %.0f ms (the input lasts %.0f ms)",
                             milliseconds(note.left_blank, input), milliseconds(input.samples.count(), input));
         return -1;
     }
 
-    // Vowel part: the rest of the used region, up to the right blank, fills
-    // what is left of the requested length, from where the first part ended.
-    const long long vowel_start = static_cast<long long>(note.left_blank) + note.consonant_length;
-    const long long vowel_length =
-        static_cast<long long>(input.samples.count()) - note.right_blank - vowel_start;
-    const int vowel_out_length = clamp_to_int(static_cast<long long>(note.required_length) -
-                                              note.consonant_out_length);
-    const double p2 = synthesize_section(input.samples, analysis, note, clamp_to_int(vowel_start),
-                                         clamp_to_int(vowel_length), out, vowel_out_length, p1, scratch);
-    if (p2 == 0.0 && vowel_out_length > 0) {
+    const Section& b = sections.vowel;
+    const double p2 = synthesize_section(input.samples, analysis, note, b.S, b.Ls, out, b.Lo, p1, scratch);
+    if (section_failed(p2, b)) {
         log_error(MSG_VOWEL_PART_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks for the vowel part from %.0f ms (the input lasts %.0f ms)",
-                            milliseconds(static_cast<double>(vowel_start), input),
+                            milliseconds(static_cast<double>(sections.vowel_start), input),
                             milliseconds(input.samples.count(), input));
         return -1;
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 #include "analysis/sample_analysis.h"
 #include "base/sample_buffer.h"
@@ -27,10 +28,14 @@ std::size_t synthesis_working_bytes(const AnalysisResult& analysis, const NoteSe
 // input of `sample_count` samples: from the start of its first section to a
 // grain's reach past the mark where the walk of each section ends. Samples
 // outside it do not change the note.
-struct SampleRange {
-    int first = 0;
-    int last = 0;
-};
 SampleRange samples_the_note_reads(const AnalysisResult& analysis, const NoteSettings& note, int sample_count);
+
+// The input samples a synthesis of `note` reads, exactly: the stretches its
+// grains are cut from, in increasing order, disjoint and not touching,
+// clamped to [0, sample_count). Samples outside them do not change the
+// note. (When the list cannot be had, the one range of
+// samples_the_note_reads.)
+std::vector<SampleRange> samples_the_grains_read(const AnalysisResult& analysis, const NoteSettings& note,
+                                                 int sample_count);
 
 }  // namespace qern

@@ -1,9 +1,11 @@
 #include "wav/wav_reader.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -272,34 +274,59 @@ int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
 
 namespace {
 
-// Reads `count` frames from where `file` stands into out[0 .. count-1], each
-// the mean of its channels. Returns false when the file ended before them:
-// a value the file ends inside is not added, the frame keeps the values read
-// before it (divided by the channel count), and later frames are not
-// written.
-bool read_frames(std::FILE* file, const WavFormat& format, double* out, int count) {
+// Reads `count` frames from where `file` stands and puts those of the
+// `wanted` ranges (frames relative to out, in increasing order, disjoint)
+// into out, each the mean of its channels; the other elements of out stay as
+// they are, and the file is read past stretches of them without decoding
+// them. Returns false when the file ended first: a value the file ends
+// inside is not added, the frame keeps the values read before it (divided
+// by the channel count), and later frames are not written.
+bool read_frames(std::FILE* file, const WavFormat& format, double* out, int count,
+                 std::span<const SampleRange> wanted) {
     const int bytes_per_sample = format.bytes_per_sample();
     const int channel_count = format.channel_count;
     const std::size_t value_bytes = static_cast<std::size_t>(bytes_per_sample);
     const std::size_t frame_bytes = value_bytes * static_cast<std::size_t>(channel_count);
     std::vector<unsigned char> bytes(frame_bytes * static_cast<std::size_t>(std::min(FRAMES_PER_READ, count)));
+    std::size_t next = 0;  // the first wanted range that ends past `first`
     for (int first = 0; first < count;) {
-        const int frames = std::min(FRAMES_PER_READ, count - first);
-        const std::size_t wanted = frame_bytes * static_cast<std::size_t>(frames);
-        const std::size_t got = std::fread(bytes.data(), 1, wanted, file);
-        for (int i = 0; i < frames; ++i) {
-            double sum = 0.0;
-            for (int c = 0; c < channel_count; ++c) {
-                const std::size_t offset = (static_cast<std::size_t>(i) * channel_count + c) * value_bytes;
-                if (offset + value_bytes > got) break;
-                sum += decode_value(bytes.data() + offset, bytes_per_sample, format.encoding);
+        while (next < wanted.size() && wanted[next].last <= first) ++next;
+        if (next == wanted.size()) return true;
+        if (wanted[next].first >= static_cast<long long>(first) + FRAMES_PER_READ) {
+            // A whole read's worth of frames nobody wants: past them.
+            const int to = std::min(wanted[next].first, count);
+            if (!seek_relative(file, static_cast<std::int64_t>(to - first) * static_cast<std::int64_t>(frame_bytes))) {
+                return false;
             }
-            out[first + i] = sum / channel_count;
+            first = to;
+            continue;
         }
-        if (got < wanted) return false;  // the file ended: later samples stay 0.0
+        const int frames = std::min(FRAMES_PER_READ, count - first);
+        const std::size_t size = frame_bytes * static_cast<std::size_t>(frames);
+        const std::size_t got = std::fread(bytes.data(), 1, size, file);
+        for (std::size_t k = next; k < wanted.size() && wanted[k].first < first + frames; ++k) {
+            const int lo = std::max(wanted[k].first, first) - first;
+            const int hi = std::min(wanted[k].last, first + frames) - first;
+            for (int i = lo; i < hi; ++i) {
+                double sum = 0.0;
+                for (int c = 0; c < channel_count; ++c) {
+                    const std::size_t offset = (static_cast<std::size_t>(i) * channel_count + c) * value_bytes;
+                    if (offset + value_bytes > got) break;
+                    sum += decode_value(bytes.data() + offset, bytes_per_sample, format.encoding);
+                }
+                out[first + i] = sum / channel_count;
+            }
+        }
+        if (got < size) return false;  // the file ended: later samples stay 0.0
         first += frames;
     }
     return true;
+}
+
+// All `count` frames.
+bool read_frames(std::FILE* file, const WavFormat& format, double* out, int count) {
+    const SampleRange all{0, count};
+    return read_frames(file, format, out, count, std::span<const SampleRange>(&all, 1));
 }
 
 }  // namespace
@@ -336,6 +363,43 @@ int decode_samples(DecodedInput& input, int first, int last) {
     if (seek_to(source->file.get(), source->data_start + static_cast<std::int64_t>(first) * frame_bytes)) {
         make_present(input.samples.data() + first, static_cast<std::size_t>(last - first) * sizeof(double));
         read_frames(source->file.get(), source->format, input.samples.data() + first, last - first);
+    }
+    return 0;
+}
+
+int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> ranges) {
+    WavSource* source = input.source.get();
+    if (source == nullptr) return 0;
+    std::vector<SampleRange> wanted;
+    try {
+        std::vector<SampleRange> sorted(ranges.begin(), ranges.end());
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const SampleRange& a, const SampleRange& b) { return a.first < b.first; });
+        for (const SampleRange& r : sorted) {
+            const int first = std::max(r.first, 0);
+            const int last = std::min(r.last, input.samples.count());
+            if (first >= last) continue;
+            if (!wanted.empty() && first <= wanted.back().last) {
+                wanted.back().last = std::max(wanted.back().last, last);
+            } else {
+                wanted.push_back(SampleRange{first, last});
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        // Without the list, every sample the ranges span.
+        SampleRange hull{INT_MAX, INT_MIN};
+        for (const SampleRange& r : ranges) hull = SampleRange{std::min(hull.first, r.first), std::max(hull.last, r.last)};
+        return decode_samples(input, hull.first, hull.last);
+    }
+    if (wanted.empty()) return 0;
+    const int first = wanted.front().first;
+    const int last = wanted.back().last;
+    for (SampleRange& r : wanted) r = SampleRange{r.first - first, r.last - first};
+    const std::int64_t frame_bytes =
+        static_cast<std::int64_t>(source->format.bytes_per_sample()) * source->format.channel_count;
+    if (seek_to(source->file.get(), source->data_start + static_cast<std::int64_t>(first) * frame_bytes)) {
+        make_present(input.samples.data() + first, static_cast<std::size_t>(last - first) * sizeof(double));
+        read_frames(source->file.get(), source->format, input.samples.data() + first, last - first, wanted);
     }
     return 0;
 }

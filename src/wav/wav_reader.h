@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 
 #include "base/sample_buffer.h"
@@ -63,6 +64,12 @@ int open_wav_file(const std::string& path, DecodedInput& input);
 // opened with open_wav_file, exactly as read_wav_file would have them;
 // nothing when the input has no open file. Returns 0.
 int decode_samples(DecodedInput& input, int first, int last);
+
+// The same for the samples of `ranges`, in any order (ranges that overlap
+// or touch are taken as one; each is clamped to the buffer); the
+// samples between them are neither decoded nor, where the file allows,
+// read. Returns 0.
+int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> ranges);
 
 // Decodes every sample not decoded yet and closes the file: after it the
 // input is what read_wav_file gives. Returns 0.

@@ -221,9 +221,10 @@ std::vector<PitchMarkEntry> irregular_marks(int count, unsigned seed) {
     return marks;
 }
 
-// A note whose input is NaN outside samples_the_note_reads comes out the
-// same, bit for bit, as from the whole input: the range holds every sample
-// a grain reads, for any blanks, consonant, grain scale and modulation.
+// A note whose input is NaN outside samples_the_note_reads, or outside the
+// ranges of samples_the_grains_read, comes out the same, bit for bit, as
+// from the whole input: they hold every sample a grain reads, for any
+// blanks, consonant, grain scale, modulation and bend.
 TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
     const int count = 40000;
     std::mt19937 rng(3);
@@ -235,8 +236,10 @@ TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
         int left, consonant, right, required;
     };
     int narrower = 0;
+    int sparser = 0;
     for (const Blanks b : {Blanks{8000, 3000, 15000, 20000}, Blanks{0, 0, 0, 30000}, Blanks{12000, -2000, 20000, 9000},
-                           Blanks{30000, 20000, 0, 15000}, Blanks{20000, 1000, 19000, 5000}, Blanks{39990, 0, 0, 2000}}) {
+                           Blanks{30000, 20000, 0, 15000}, Blanks{20000, 1000, 19000, 5000}, Blanks{39990, 0, 0, 2000},
+                           Blanks{0, 4000, 0, 6000}}) {
         for (const int g : {-100, 0, 35, 100}) {
             NoteCase whole = make_note_case(count, [&](int i) { return source[static_cast<std::size_t>(i)]; }, marks, 200.0);
             whole.note.left_blank = b.left;
@@ -246,28 +249,55 @@ TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
             whole.note.required_length = b.required;
             whole.note.flag_g = g;
             whole.note.modulation = 40;
+            if (g == 35) {
+                // Half an octave up and back over the note.
+                whole.note.bend.bend_curve = {1.0, 0.8, 0.7071, 0.8, 1.0, 1.0};
+                whole.note.bend.bend_spacing = b.required / 4 + 1;
+                whole.note.bend.bend_count = 5;
+            }
             const SampleRange range = samples_the_note_reads(whole.analysis, whole.note, count);
             ASSERT_LE(0, range.first);
             ASSERT_LE(range.last, count);
             if (range.last - range.first < count / 2) ++narrower;
+            const std::vector<SampleRange> ranges = samples_the_grains_read(whole.analysis, whole.note, count);
+            long long in_ranges = 0;
+            for (std::size_t k = 0; k < ranges.size(); ++k) {
+                ASSERT_LT(ranges[k].first, ranges[k].last);
+                ASSERT_LE(range.first, ranges[k].first);
+                ASSERT_LE(ranges[k].last, range.last);
+                if (k > 0) {
+                    ASSERT_LT(ranges[k - 1].last, ranges[k].first);  // disjoint, not touching
+                }
+                in_ranges += ranges[k].last - ranges[k].first;
+            }
+            if (in_ranges < (range.last - range.first) * 3 / 4) ++sparser;
 
-            NoteCase part = make_note_case(count, [&](int i) {
-                return i >= range.first && i < range.last ? source[static_cast<std::size_t>(i)]
-                                                          : std::numeric_limits<double>::quiet_NaN();
-            }, marks, 200.0);
-            part.note = whole.note;
             ::testing::internal::CaptureStderr();
             const int whole_result = synthesize(whole.input, whole.analysis, whole.note, whole.output);
-            const int part_result = synthesize(part.input, part.analysis, part.note, part.output);
             ::testing::internal::GetCapturedStderr();
-            ASSERT_EQ(whole_result, part_result);
-            ASSERT_EQ(whole.output.count(), part.output.count());
-            if (whole.output.empty()) continue;  // a failed note leaves no output on either side
-            EXPECT_EQ(std::memcmp(whole.output.data(), part.output.data(), sizeof(double) * whole.output.count()), 0)
-                << "left " << b.left << " consonant " << b.consonant << " right " << b.right << " g " << g;
+            std::vector<char> read_by_grains(count, 0);
+            for (const SampleRange r : ranges) std::fill(read_by_grains.begin() + r.first, read_by_grains.begin() + r.last, 1);
+            for (int way = 0; way < 2; ++way) {
+                NoteCase part = make_note_case(count, [&](int i) {
+                    const bool kept = way == 0 ? i >= range.first && i < range.last
+                                               : read_by_grains[static_cast<std::size_t>(i)] != 0;
+                    return kept ? source[static_cast<std::size_t>(i)] : std::numeric_limits<double>::quiet_NaN();
+                }, marks, 200.0);
+                part.note = whole.note;
+                ::testing::internal::CaptureStderr();
+                const int part_result = synthesize(part.input, part.analysis, part.note, part.output);
+                ::testing::internal::GetCapturedStderr();
+                ASSERT_EQ(whole_result, part_result);
+                ASSERT_EQ(whole.output.count(), part.output.count());
+                if (whole.output.empty()) continue;  // a failed note leaves no output on either side
+                EXPECT_EQ(std::memcmp(whole.output.data(), part.output.data(), sizeof(double) * whole.output.count()), 0)
+                    << "left " << b.left << " consonant " << b.consonant << " right " << b.right << " g " << g
+                    << (way == 0 ? " (one range)" : " (the grains' ranges)");
+            }
         }
     }
     EXPECT_GE(narrower, 8);  // the range is not simply the whole input
+    EXPECT_GE(sparser, 4);   // nor are the grains' ranges simply that range
 }
 
 }  // namespace

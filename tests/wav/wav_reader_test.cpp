@@ -244,6 +244,21 @@ TEST(DeferredWavReading, StretchesDecodeAsTheWholeReadAndLeaveZerosElsewhere) {
         decode_all_samples(deferred);
         EXPECT_EQ(deferred.source, nullptr);
         EXPECT_EQ(all_samples(deferred), expected) << k;
+
+        // Ranges out of order, overlapping, touching, clamped, and (in the
+        // long file) far enough apart that the reading skips a block.
+        DecodedInput ranged;
+        ASSERT_EQ(open_wav_file(path, ranged), 0);
+        const std::vector<SampleRange> ranges = {{n - 2, n + 5}, {n / 2, n / 2 + 3}, {0, 1},       {1, 2},
+                                                 {n / 3, n / 3 + 2}, {n / 3 + 1, n / 3 + 4}, {-9, -1}};
+        decode_sample_ranges(ranged, ranges);
+        std::vector<double> wanted(static_cast<std::size_t>(n), 0.0);
+        for (const SampleRange r : ranges) {
+            for (int i = std::max(r.first, 0); i < std::min(r.last, n); ++i) {
+                wanted[static_cast<std::size_t>(i)] = expected[static_cast<std::size_t>(i)];
+            }
+        }
+        EXPECT_EQ(all_samples(ranged), wanted) << k;
     }
 }
 
