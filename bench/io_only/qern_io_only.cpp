@@ -1,8 +1,9 @@
 // qern-io-only: the floor any note can reach. Takes qern's command line,
 // reads the arguments and the input WAV's headers exactly as qern does,
 // decodes the samples of the region the note uses (from the left blank to
-// the right blank: what qern decodes, give or take a grain) into memory
-// taken as qern takes a note's (driver/note_memory.h), and writes a
+// the right blank: all that a program that plays the region reads; qern
+// decodes only the stretches its grains are cut from) into memory taken
+// as qern takes a note's whole input (driver/note_memory.h), and writes a
 // 16-bit WAV of the note's length (the requested length plus the tail, the
 // region's samples where it has them, silence after) without any analysis
 // or synthesis. scripts/bench.sh runs every note case paired against it.

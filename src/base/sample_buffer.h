@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <memory>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "base/bulk_memory.h"
 
@@ -108,5 +110,85 @@ inline SampleSpan read_only_span(const SampleBuffer& buffer) {
     return SampleSpan{buffer.storage_.get() + SAMPLE_MARGIN, -SAMPLE_MARGIN,
                       buffer.count_ + SAMPLE_MARGIN};
 }
+
+// Some stretches of a signal of `count()` samples, each in memory of its
+// own piece, the samples between them not kept: what a note decodes of a
+// recording it runs through faster than it was sung.
+class SampleStretches {
+public:
+    SampleStretches() = default;
+
+    // Zeroed room for the samples of `ranges` (in increasing order, disjoint,
+    // inside [0, count)), from `arena` when given (it must outlive the
+    // stretches); empty() on failure.
+    static SampleStretches allocate_in(BulkArena* arena, std::vector<SampleRange> ranges, int count) {
+        SampleStretches s;
+        std::size_t total = 0;
+        try {
+            s.start_.reserve(ranges.size());
+            for (const SampleRange r : ranges) {
+                assert(r.first < r.last && r.first >= 0 && r.last <= count);
+                s.start_.push_back(total);
+                total += static_cast<std::size_t>(r.last - r.first);
+            }
+        } catch (const std::bad_alloc&) {
+            return SampleStretches{};
+        }
+        s.storage_ = allocate_bulk_zeroed(std::max<std::size_t>(total, 1), arena, Presence::now);
+        if (!s.storage_) return SampleStretches{};
+        s.ranges_ = std::move(ranges);
+        s.count_ = count;
+        return s;
+    }
+    // The bytes stretches of `samples` samples in all take.
+    static std::size_t bytes_for(std::size_t samples) { return std::max<std::size_t>(samples, 1) * sizeof(double); }
+
+    bool empty() const { return storage_ == nullptr; }
+    int count() const { return count_; }
+    const std::vector<SampleRange>& ranges() const { return ranges_; }
+    // Where the samples of stretch k lie, sample ranges()[k].first first.
+    double* stretch_data(std::size_t k) { return storage_.get() + start_[k]; }
+    // The first element of the memory every stretch lies in.
+    const double* base() const { return storage_.get(); }
+
+    // A view of the stretch that holds the samples of [first, last) that lie
+    // inside [0, count()): indexed by sample number, valid over that stretch
+    // alone. When none of them lies inside, a view valid nowhere.
+    SampleSpan view_holding(int first, int last) const {
+        first = std::max(first, 0);
+        last = std::min(last, count_);
+        const SampleSpan nowhere{storage_.get(), 0, 0};
+        if (first >= last) return nowhere;
+        // The last stretch that starts at or before `first`.
+        const auto after = std::upper_bound(ranges_.begin(), ranges_.end(), first,
+                                            [](int i, const SampleRange& r) { return i < r.first; });
+        if (after == ranges_.begin()) return nowhere;
+        const std::size_t k = static_cast<std::size_t>(after - ranges_.begin()) - 1;
+        const SampleRange r = ranges_[k];
+        assert(last <= r.last);
+        if (last > r.last) return nowhere;
+        return SampleSpan{storage_.get() + start_[k] - r.first, r.first, r.last};
+    }
+
+private:
+    std::vector<SampleRange> ranges_;
+    std::vector<std::size_t> start_;  // the offset of each stretch in storage_
+    BulkDoubles storage_;
+    int count_ = 0;
+};
+
+// Where grains read a signal: a whole buffer's view, or stretches of it.
+struct SampleSource {
+    SampleSpan whole;
+    const SampleStretches* stretches = nullptr;
+
+    // A view holding every sample of [first, last) the signal has (reads
+    // outside it are left out, as outside any view).
+    SampleSpan view_holding(int first, int last) const {
+        return stretches != nullptr ? stretches->view_holding(first, last) : whole;
+    }
+    // The memory every such view lies in begins here.
+    const double* base() const { return stretches != nullptr ? stretches->base() : whole.origin; }
+};
 
 }  // namespace qern

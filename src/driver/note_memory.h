@@ -23,4 +23,9 @@ namespace qern {
 BulkArena* take_note_arena(std::optional<BulkArena>& arena, DecodedInput& input, SampleRange wanted,
                            std::size_t other_bytes);
 
+// The same for a note that decodes only stretches of its input, of
+// `stretch_samples` samples in all (SampleStretches): their bytes and
+// `other_bytes` are what it touches.
+BulkArena* take_note_arena(std::optional<BulkArena>& arena, std::size_t stretch_samples, std::size_t other_bytes);
+
 }  // namespace qern

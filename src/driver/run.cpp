@@ -74,11 +74,20 @@ RunResult run_note(int argc, char** argv, const RunStages& stages) {
                      pitch_mark_cache_name(arguments.input_path).c_str());
         return RunResult::FAILED;
     }
-    const SampleRange wanted = samples_the_note_reads(analysis, arguments.note, input.samples.count());
-    BulkArena* memory = take_note_arena(arena, input, wanted, synthesis_working_bytes(analysis, arguments.note));
-    // Only the stretches the grains are cut from: a note that runs faster
-    // than its recording skips much of it.
-    decode_sample_ranges(input, samples_the_grains_read(analysis, arguments.note, input.samples.count()));
+    const std::size_t working = synthesis_working_bytes(analysis, arguments.note);
+    BulkArena* memory = nullptr;
+    if (input.source != nullptr) {
+        // Only the stretches the grains are cut from: a note that runs
+        // faster than its recording skips much of it.
+        std::vector<SampleRange> ranges = samples_the_grains_read(analysis, arguments.note, input.samples.count());
+        std::size_t samples = 0;
+        for (const SampleRange& r : ranges) samples += static_cast<std::size_t>(r.last - r.first);
+        memory = take_note_arena(arena, samples, working);
+        decode_sample_stretches(input, std::move(ranges), memory);
+    } else {
+        // Decoded whole for the analysis.
+        memory = take_note_arena(arena, input, SampleRange{}, working);
+    }
     input.source.reset();  // the note reads nothing else: the input file is closed
     SampleBuffer output;
     if (stages.synthesize(input, analysis, arguments.note, output, memory) != 0) {

@@ -290,7 +290,7 @@ bool make_lanes_room(GrainLanes& lanes, TapRange rows, int half, BulkArena* memo
 // Cuts the grains of cuts[0..count) (count <= SINC_LANES) at scale f != 1
 // into the lanes' slots, each exactly as extract_grain cuts it. False when
 // the table or the lanes' memory cannot be had (nothing is cut then).
-bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, int count, double f) {
+bool cut_lanes(const SampleSource& input, SectionScratch& scratch, const LaneCut* cuts, int count, double f) {
     int longest = 0;
     for (int g = 0; g < count; ++g) longest = std::max(longest, cuts[g].P);
     const int H = grain_half(longest, f);
@@ -305,17 +305,21 @@ bool cut_lanes(SampleSpan input, SectionScratch& scratch, const LaneCut* cuts, i
     // Lane g holds input[mark - P, mark + P) of its grain, zeros around it
     // (and where the input view ends); unused lanes hold zeros.
     double* x = lanes.sources.get() + static_cast<std::ptrdiff_t>(lanes.source_reach) * SINC_LANES;
+    // Lane g reads base[offset[g] + j]: the sample mark + j of the view
+    // that holds its grain.
+    const double* base = input.base();
     long long offset[SINC_LANES];
     int first[SINC_LANES], last[SINC_LANES];
     for (int g = 0; g < SINC_LANES; ++g) {
         const int mark = g < count ? cuts[g].mark : 0;
         const int P = g < count ? cuts[g].P : 0;
-        offset[g] = mark;
-        const SourcePart part = source_in_view(input, mark, P);
+        const SampleSpan view = input.view_holding(mark - P, mark + P);
+        offset[g] = (view.origin - base) + mark;
+        const SourcePart part = source_in_view(view, mark, P);
         first[g] = part.first;
         last[g] = part.last;
     }
-    fill_lanes(best_vector_unit(), input.origin, offset, first, last, rows, x);
+    fill_lanes(best_vector_unit(), base, offset, first, last, rows, x);
     double* slots[SINC_LANES];
     for (int g = 0; g < SINC_LANES; ++g) slots[g] = lanes.slot(g).origin;
     sinc_resample_lanes(best_vector_unit(), *table, -H, H, x, slots);
@@ -346,13 +350,22 @@ double section_reads(const AnalysisResult& analysis, const NoteSettings& note, i
 double synthesize_section(const SampleBuffer& input_samples, const AnalysisResult& analysis,
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0, SectionScratch& scratch) {
+    return synthesize_section(SampleSource{read_only_span(input_samples)}, analysis, note, S, Ls, output, Lo, p0,
+                              scratch);
+}
+
+double synthesize_section(const SampleSource& input, const AnalysisResult& analysis, const NoteSettings& note,
+                          int S, int Ls, SampleSpan output, int Lo, double p0, SectionScratch& scratch) {
     const double f = grain_scale(note);
     const double limit = static_cast<double>(Lo) + OUTPUT_TAIL;
-    const SampleSpan input = read_only_span(input_samples);
+    // The view that holds a mark's grain.
+    auto grain_view = [&](int mark, int P) { return input.view_holding(mark - P, mark + P); };
     if (f == 1.0 || !scratch.side_by_side) {
         return walk_section(
             analysis, note, S, Ls, output.end, Lo, p0, f,
-            [&](const PitchMarkEntry& entry) { extract_grain(input, scratch, entry.position, entry.period, f); },
+            [&](const PitchMarkEntry& entry) {
+                extract_grain(grain_view(entry.position, entry.period), scratch, entry.position, entry.period, f);
+            },
             [&](int H, double t) { overlap_add_grain(output, scratch.grain, H, p0, limit, t); });
     }
     // The walk first, then the grains, SINC_LANES at a time, each laid
@@ -376,7 +389,8 @@ double synthesize_section(const SampleBuffer& input_samples, const AnalysisResul
             }
             // Without the memory for the lanes, one grain at a time.
             if (next_lay == 0 || lays[next_lay - 1].cut != lay.cut) {
-                extract_grain(input, scratch, cuts[lay.cut].mark, cuts[lay.cut].P, f);
+                const LaneCut& cut = cuts[lay.cut];
+                extract_grain(grain_view(cut.mark, cut.P), scratch, cut.mark, cut.P, f);
             }
             overlap_add_grain(output, scratch.grain, lay.H, p0, limit, lay.t);
         }

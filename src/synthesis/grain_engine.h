@@ -111,6 +111,10 @@ double synthesize_section(const SampleBuffer& input, const AnalysisResult& analy
 double synthesize_section(const SampleBuffer& input, const AnalysisResult& analysis,
                           const NoteSettings& note, int S, int Ls, SampleSpan output, int Lo,
                           double p0, SectionScratch& scratch);
+// The same from the input's stretches, when they hold every sample the
+// section's grains read.
+double synthesize_section(const SampleSource& input, const AnalysisResult& analysis, const NoteSettings& note,
+                          int S, int Ls, SampleSpan output, int Lo, double p0, SectionScratch& scratch);
 
 // The input samples that section reads, without reading them: appends
 // [mark - P, mark + P) of every grain its walk cuts, in the walk's order,

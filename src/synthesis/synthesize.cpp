@@ -159,8 +159,11 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     scratch.longest_half = longest_grain_half(analysis.marks, grain_scale(note));
 
     const NoteSections sections = note_sections(note, input.samples.count());
+    // The stretches, when the note decoded only those of its grains.
+    const SampleSource source = input.stretches.empty() ? SampleSource{read_only_span(input.samples)}
+                                                        : SampleSource{SampleSpan{}, &input.stretches};
     const Section& a = sections.fixed;
-    const double p1 = synthesize_section(input.samples, analysis, note, a.S, a.Ls, out, a.Lo, 0.0, scratch);
+    const double p1 = synthesize_section(source, analysis, note, a.S, a.Ls, out, a.Lo, 0.0, scratch);
     if (section_failed(p1, a)) {
         log_error(MSG_FIXED_PART_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks for the consonant part from %.0f ms (the input lasts %.0f ms)",
@@ -169,7 +172,7 @@ int synthesize(const DecodedInput& input, const AnalysisResult& analysis, const 
     }
 
     const Section& b = sections.vowel;
-    const double p2 = synthesize_section(input.samples, analysis, note, b.S, b.Ls, out, b.Lo, p1, scratch);
+    const double p2 = synthesize_section(source, analysis, note, b.S, b.Ls, out, b.Lo, p1, scratch);
     if (section_failed(p2, b)) {
         log_error(MSG_VOWEL_PART_FAILED, ERROR_PREFIX);
         note_failure_reason("no pitch marks for the vowel part from %.0f ms (the input lasts %.0f ms)",

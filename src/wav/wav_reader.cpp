@@ -274,47 +274,49 @@ int read_wav_headers(std::FILE* file, WavFormat& format, int& sample_count) {
 
 namespace {
 
-// Reads `count` frames from where `file` stands and puts those of the
-// `wanted` ranges (frames relative to out, in increasing order, disjoint)
-// into out, each the mean of its channels; the other elements of out stay as
-// they are, and the file is read past stretches of them without decoding
-// them. Returns false when the file ended first: a value the file ends
-// inside is not added, the frame keeps the values read before it (divided
-// by the channel count), and later frames are not written.
-bool read_frames(std::FILE* file, const WavFormat& format, double* out, int count,
-                 std::span<const SampleRange> wanted) {
+// Reads frames [start, end) from `file`, which stands at frame `start`, and
+// decodes those of the `wanted` ranges (in increasing order, disjoint),
+// frame wanted[k].first + i into to[k][i], each the mean of its channels;
+// the file is read past stretches of other frames without decoding them.
+// Returns false when the file ended first: a value the file ends inside is
+// not added, the frame keeps the values read before it (divided by the
+// channel count), and later frames are not written.
+bool read_frames(std::FILE* file, const WavFormat& format, int start, int end, std::span<const SampleRange> wanted,
+                 double* const* to) {
     const int bytes_per_sample = format.bytes_per_sample();
     const int channel_count = format.channel_count;
     const std::size_t value_bytes = static_cast<std::size_t>(bytes_per_sample);
     const std::size_t frame_bytes = value_bytes * static_cast<std::size_t>(channel_count);
-    std::vector<unsigned char> bytes(frame_bytes * static_cast<std::size_t>(std::min(FRAMES_PER_READ, count)));
+    std::vector<unsigned char> bytes(frame_bytes * static_cast<std::size_t>(std::min(FRAMES_PER_READ, end - start)));
     std::size_t next = 0;  // the first wanted range that ends past `first`
-    for (int first = 0; first < count;) {
+    for (int first = start; first < end;) {
         while (next < wanted.size() && wanted[next].last <= first) ++next;
         if (next == wanted.size()) return true;
         if (wanted[next].first >= static_cast<long long>(first) + FRAMES_PER_READ) {
             // A whole read's worth of frames nobody wants: past them.
-            const int to = std::min(wanted[next].first, count);
-            if (!seek_relative(file, static_cast<std::int64_t>(to - first) * static_cast<std::int64_t>(frame_bytes))) {
+            const int skip_to = std::min(wanted[next].first, end);
+            if (!seek_relative(file, static_cast<std::int64_t>(skip_to - first) * static_cast<std::int64_t>(frame_bytes))) {
                 return false;
             }
-            first = to;
+            first = skip_to;
             continue;
         }
-        const int frames = std::min(FRAMES_PER_READ, count - first);
+        const int frames = std::min(FRAMES_PER_READ, end - first);
         const std::size_t size = frame_bytes * static_cast<std::size_t>(frames);
         const std::size_t got = std::fread(bytes.data(), 1, size, file);
         for (std::size_t k = next; k < wanted.size() && wanted[k].first < first + frames; ++k) {
-            const int lo = std::max(wanted[k].first, first) - first;
-            const int hi = std::min(wanted[k].last, first + frames) - first;
-            for (int i = lo; i < hi; ++i) {
+            const int lo = std::max(wanted[k].first, first);
+            const int hi = std::min(wanted[k].last, first + frames);
+            double* out = to[k] - wanted[k].first;
+            for (int frame = lo; frame < hi; ++frame) {
+                const int i = frame - first;
                 double sum = 0.0;
                 for (int c = 0; c < channel_count; ++c) {
                     const std::size_t offset = (static_cast<std::size_t>(i) * channel_count + c) * value_bytes;
                     if (offset + value_bytes > got) break;
                     sum += decode_value(bytes.data() + offset, bytes_per_sample, format.encoding);
                 }
-                out[first + i] = sum / channel_count;
+                out[frame] = sum / channel_count;
             }
         }
         if (got < size) return false;  // the file ended: later samples stay 0.0
@@ -323,10 +325,10 @@ bool read_frames(std::FILE* file, const WavFormat& format, double* out, int coun
     return true;
 }
 
-// All `count` frames.
+// All `count` frames into out[0 .. count-1].
 bool read_frames(std::FILE* file, const WavFormat& format, double* out, int count) {
     const SampleRange all{0, count};
-    return read_frames(file, format, out, count, std::span<const SampleRange>(&all, 1));
+    return read_frames(file, format, 0, count, std::span<const SampleRange>(&all, 1), &out);
 }
 
 }  // namespace
@@ -367,6 +369,23 @@ int decode_samples(DecodedInput& input, int first, int last) {
     return 0;
 }
 
+namespace {
+
+// Decodes the frames of `ranges` (in increasing order, disjoint, inside the
+// data) of `source`, range k from to[k] on; a file that cannot be
+// positioned or ends early leaves zeros, as when it is read through.
+void read_ranges(WavSource& source, std::span<const SampleRange> ranges, double* const* to) {
+    const int first = ranges.front().first;
+    const int last = ranges.back().last;
+    const std::int64_t frame_bytes =
+        static_cast<std::int64_t>(source.format.bytes_per_sample()) * source.format.channel_count;
+    if (seek_to(source.file.get(), source.data_start + static_cast<std::int64_t>(first) * frame_bytes)) {
+        read_frames(source.file.get(), source.format, first, last, ranges, to);
+    }
+}
+
+}  // namespace
+
 int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> ranges) {
     WavSource* source = input.source.get();
     if (source == nullptr) return 0;
@@ -394,13 +413,31 @@ int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> range
     if (wanted.empty()) return 0;
     const int first = wanted.front().first;
     const int last = wanted.back().last;
-    for (SampleRange& r : wanted) r = SampleRange{r.first - first, r.last - first};
-    const std::int64_t frame_bytes =
-        static_cast<std::int64_t>(source->format.bytes_per_sample()) * source->format.channel_count;
-    if (seek_to(source->file.get(), source->data_start + static_cast<std::int64_t>(first) * frame_bytes)) {
-        make_present(input.samples.data() + first, static_cast<std::size_t>(last - first) * sizeof(double));
-        read_frames(source->file.get(), source->format, input.samples.data() + first, last - first, wanted);
+    make_present(input.samples.data() + first, static_cast<std::size_t>(last - first) * sizeof(double));
+    std::vector<double*> to;
+    try {
+        for (const SampleRange& r : wanted) to.push_back(input.samples.data() + r.first);
+    } catch (const std::bad_alloc&) {
+        return decode_samples(input, first, last);
     }
+    read_ranges(*source, wanted, to.data());
+    return 0;
+}
+
+int decode_sample_stretches(DecodedInput& input, std::vector<SampleRange> ranges, BulkArena* memory) {
+    WavSource* source = input.source.get();
+    if (source == nullptr || ranges.empty()) return 0;
+    SampleStretches stretches = SampleStretches::allocate_in(memory, ranges, input.samples.count());
+    std::vector<double*> to;
+    try {
+        to.reserve(ranges.size());
+    } catch (const std::bad_alloc&) {
+        stretches = SampleStretches{};
+    }
+    if (stretches.empty()) return decode_sample_ranges(input, ranges);
+    for (std::size_t k = 0; k < ranges.size(); ++k) to.push_back(stretches.stretch_data(k));
+    read_ranges(*source, ranges, to.data());
+    input.stretches = std::move(stretches);
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/sample_buffer.h"
 
@@ -30,9 +31,13 @@ struct WavSource;
 // Opened with open_wav_file, the samples are read from the file as they are
 // wanted (decode_samples): `source` is then the open file, and the buffer
 // holds zeros where nothing was decoded yet.
+// A note may instead decode only the stretches its grains read
+// (decode_sample_stretches): they are then in `stretches`, and `samples`
+// stays zeros, its count the input's.
 struct DecodedInput {
     int sample_rate = 0;
     SampleBuffer samples;
+    SampleStretches stretches;
     std::shared_ptr<WavSource> source;
 };
 
@@ -70,6 +75,14 @@ int decode_samples(DecodedInput& input, int first, int last);
 // samples between them are neither decoded nor, where the file allows,
 // read. Returns 0.
 int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> ranges);
+
+// Decodes the samples of `ranges` (in increasing order, disjoint, inside
+// the buffer) into `input.stretches`, taken from `memory` when given (it
+// must outlive the input); the samples between them are neither decoded
+// nor, where the file allows, read. Without the memory for the stretches,
+// decodes the ranges into `input.samples` instead. Nothing when the input
+// has no open file. Returns 0.
+int decode_sample_stretches(DecodedInput& input, std::vector<SampleRange> ranges, BulkArena* memory);
 
 // Decodes every sample not decoded yet and closes the file: after it the
 // input is what read_wav_file gives. Returns 0.

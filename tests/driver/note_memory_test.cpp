@@ -71,5 +71,48 @@ TEST(NoteMemory, HugePagesOnlyForNotesThatTouchHalfOfOneOrMore) {
     }
 }
 
+// A note that decodes only stretches of its input takes its arena by their
+// size, and they decode there, the input's own buffer left untouched.
+TEST(NoteMemory, StretchesAreCountedByTheirSamplesAndDecodeInTheArena) {
+    test::TempDir dir;
+    const int count = 100000;
+    const std::string path = write_input(dir, count);
+    DecodedInput whole;
+    ASSERT_EQ(read_wav_file(path, whole), 0);
+    const std::vector<SampleRange> ranges = {{0, 300}, {5000, 5400}, {60000, 90000}, {99990, count}};
+    struct Case {
+        std::size_t other;
+        std::size_t huge;  // 0: no arena
+    };
+    // 30,710 samples: 0.25 MB.
+    for (const Case c : {Case{MIB / 8, 0}, Case{7 * MIB / 8, 2 * MIB}, Case{3 * MIB, 4 * MIB}}) {
+        DecodedInput input;
+        ASSERT_EQ(open_wav_file(path, input), 0);
+        std::optional<BulkArena> arena;
+        BulkArena* memory = take_note_arena(arena, 30710, c.other);
+        ASSERT_EQ(memory != nullptr, c.huge > 0) << c.other;
+        if (memory != nullptr) {
+            EXPECT_EQ(memory->huge_bytes(), c.huge) << c.other;
+        }
+        decode_sample_stretches(input, ranges, memory);
+        ASSERT_FALSE(input.stretches.empty());
+        ASSERT_EQ(input.stretches.ranges().size(), ranges.size());
+        for (std::size_t k = 0; k < ranges.size(); ++k) {
+            const SampleSpan view = input.stretches.view_holding(ranges[k].first, ranges[k].last);
+            ASSERT_EQ(view.begin, ranges[k].first);
+            ASSERT_EQ(view.end, ranges[k].last);
+            for (int i = view.begin; i < view.end; ++i) {
+                ASSERT_EQ(view[i], whole.samples[i]) << i;
+            }
+        }
+        for (int i = 0; i < count; i += 97) ASSERT_EQ(input.samples[i], 0.0) << i;
+        // A view of samples two stretches share none of, or of none kept.
+        EXPECT_EQ(input.stretches.view_holding(250, 5100).end, 0);
+        EXPECT_EQ(input.stretches.view_holding(1000, 2000).end, 0);
+        EXPECT_EQ(input.stretches.view_holding(-80, 20).begin, 0);
+        EXPECT_EQ(input.stretches.view_holding(99995, count + 80).begin, 99990);
+    }
+}
+
 }  // namespace
 }  // namespace qern

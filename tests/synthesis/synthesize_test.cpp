@@ -222,8 +222,8 @@ std::vector<PitchMarkEntry> irregular_marks(int count, unsigned seed) {
 }
 
 // A note whose input is NaN outside samples_the_note_reads, or outside the
-// ranges of samples_the_grains_read, comes out the same, bit for bit, as
-// from the whole input: they hold every sample a grain reads, for any
+// ranges of samples_the_grains_read, or that has only those ranges as
+// stretches, comes out the same, bit for bit, as from the whole input: they hold every sample a grain reads, for any
 // blanks, consonant, grain scale, modulation and bend.
 TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
     const int count = 40000;
@@ -277,13 +277,23 @@ TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
             ::testing::internal::GetCapturedStderr();
             std::vector<char> read_by_grains(count, 0);
             for (const SampleRange r : ranges) std::fill(read_by_grains.begin() + r.first, read_by_grains.begin() + r.last, 1);
-            for (int way = 0; way < 2; ++way) {
+            // way 0: the one range, 1: the grains' ranges, 2: the grains'
+            // ranges as stretches of their own (the whole buffer NaN).
+            for (int way = 0; way < 3; ++way) {
                 NoteCase part = make_note_case(count, [&](int i) {
                     const bool kept = way == 0 ? i >= range.first && i < range.last
-                                               : read_by_grains[static_cast<std::size_t>(i)] != 0;
+                                               : way == 1 && read_by_grains[static_cast<std::size_t>(i)] != 0;
                     return kept ? source[static_cast<std::size_t>(i)] : std::numeric_limits<double>::quiet_NaN();
                 }, marks, 200.0);
                 part.note = whole.note;
+                if (way == 2 && !ranges.empty()) {
+                    part.input.stretches = SampleStretches::allocate_in(nullptr, ranges, count);
+                    ASSERT_FALSE(part.input.stretches.empty());
+                    for (std::size_t k = 0; k < ranges.size(); ++k) {
+                        std::copy(source.begin() + ranges[k].first, source.begin() + ranges[k].last,
+                                  part.input.stretches.stretch_data(k));
+                    }
+                }
                 ::testing::internal::CaptureStderr();
                 const int part_result = synthesize(part.input, part.analysis, part.note, part.output);
                 ::testing::internal::GetCapturedStderr();
@@ -292,7 +302,7 @@ TEST(SamplesTheNoteReads, CoverEverySampleTheGrainsRead) {
                 if (whole.output.empty()) continue;  // a failed note leaves no output on either side
                 EXPECT_EQ(std::memcmp(whole.output.data(), part.output.data(), sizeof(double) * whole.output.count()), 0)
                     << "left " << b.left << " consonant " << b.consonant << " right " << b.right << " g " << g
-                    << (way == 0 ? " (one range)" : " (the grains' ranges)");
+                    << (way == 0 ? " (one range)" : way == 1 ? " (the grains' ranges)" : " (stretches)");
             }
         }
     }

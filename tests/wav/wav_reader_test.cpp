@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -259,6 +260,27 @@ TEST(DeferredWavReading, StretchesDecodeAsTheWholeReadAndLeaveZerosElsewhere) {
             }
         }
         EXPECT_EQ(all_samples(ranged), wanted) << k;
+
+        // The same ranges, clamped, sorted and merged, into stretches of
+        // their own.
+        DecodedInput stretched;
+        ASSERT_EQ(open_wav_file(path, stretched), 0);
+        std::vector<SampleRange> sorted;
+        for (int i = 0; i < n; ++i) {
+            const bool in = std::any_of(ranges.begin(), ranges.end(), [&](SampleRange r) { return i >= r.first && i < r.last; });
+            if (!in) continue;
+            if (!sorted.empty() && sorted.back().last == i) {
+                sorted.back().last = i + 1;
+            } else {
+                sorted.push_back(SampleRange{i, i + 1});
+            }
+        }
+        decode_sample_stretches(stretched, sorted, nullptr);
+        ASSERT_FALSE(stretched.stretches.empty()) << k;
+        for (const SampleRange r : sorted) {
+            const SampleSpan view = stretched.stretches.view_holding(r.first, r.last);
+            for (int i = r.first; i < r.last; ++i) ASSERT_EQ(view[i], expected[static_cast<std::size_t>(i)]) << k << " " << i;
+        }
     }
 }
 
