@@ -79,8 +79,11 @@ long long note_buffer_length(const NoteSettings& note) {
 std::vector<SampleRange> samples_the_grains_read(const AnalysisResult& analysis, const NoteSettings& note,
                                                  int sample_count) {
     const SampleRange hull = samples_the_note_reads(analysis, note, sample_count);
+    // The one range, when the walks cannot be had (a note that fails, or
+    // no memory for the list).
+    auto hull_only = [&] { return hull.first < hull.last ? std::vector<SampleRange>{hull} : std::vector<SampleRange>{}; };
     const long long length = note_buffer_length(note);
-    if (length < 0) return {hull};
+    if (length < 0) return hull_only();
     try {
         // The walks synthesize makes, on an output view of the same end.
         const int output_end = static_cast<int>(length) + SAMPLE_MARGIN;
@@ -107,7 +110,7 @@ std::vector<SampleRange> samples_the_grains_read(const AnalysisResult& analysis,
         }
         return merged;
     } catch (const std::bad_alloc&) {
-        return {hull};
+        return hull_only();
     }
 }
 

@@ -427,6 +427,14 @@ int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> range
 int decode_sample_stretches(DecodedInput& input, std::vector<SampleRange> ranges, BulkArena* memory) {
     WavSource* source = input.source.get();
     if (source == nullptr || ranges.empty()) return 0;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        const SampleRange r = ranges[k];
+        if (r.first < 0 || r.first >= r.last || r.last > input.samples.count() ||
+            (k > 0 && ranges[k - 1].last >= r.first)) {
+            // Not in the order stretches need: into the buffer, where any order does.
+            return decode_sample_ranges(input, ranges);
+        }
+    }
     SampleStretches stretches = SampleStretches::allocate_in(memory, ranges, input.samples.count());
     std::vector<double*> to;
     try {

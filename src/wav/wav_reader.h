@@ -80,8 +80,8 @@ int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> range
 // the buffer) into `input.stretches`, taken from `memory` when given (it
 // must outlive the input); the samples between them are neither decoded
 // nor, where the file allows, read. Without the memory for the stretches,
-// decodes the ranges into `input.samples` instead. Nothing when the input
-// has no open file. Returns 0.
+// decodes the ranges into `input.samples` instead, as it does ranges out
+// of that order. Nothing when the input has no open file. Returns 0.
 int decode_sample_stretches(DecodedInput& input, std::vector<SampleRange> ranges, BulkArena* memory);
 
 // Decodes every sample not decoded yet and closes the file: after it the

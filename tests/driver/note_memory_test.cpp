@@ -106,11 +106,12 @@ TEST(NoteMemory, StretchesAreCountedByTheirSamplesAndDecodeInTheArena) {
             }
         }
         for (int i = 0; i < count; i += 97) ASSERT_EQ(input.samples[i], 0.0) << i;
-        // A view of samples two stretches share none of, or of none kept.
-        EXPECT_EQ(input.stretches.view_holding(250, 5100).end, 0);
-        EXPECT_EQ(input.stretches.view_holding(1000, 2000).end, 0);
+        // Reads beyond the input are left out: a view for the samples
+        // inside, or one valid nowhere when there are none.
         EXPECT_EQ(input.stretches.view_holding(-80, 20).begin, 0);
         EXPECT_EQ(input.stretches.view_holding(99995, count + 80).begin, 99990);
+        const SampleSpan beyond = input.stretches.view_holding(count + 10, count + 20);
+        EXPECT_EQ(beyond.begin, beyond.end);
     }
 }
 
