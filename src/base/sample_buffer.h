@@ -43,6 +43,27 @@ struct SampleRange {
     int last = 0;
 };
 
+// `ranges` clamped to [0, count), the empty ones dropped, in increasing
+// order, those that overlap or touch joined into one (in place: nothing
+// is allocated).
+inline std::vector<SampleRange> merged_ranges(std::vector<SampleRange> ranges, int count) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const SampleRange& a, const SampleRange& b) { return a.first < b.first; });
+    std::size_t kept = 0;
+    for (SampleRange r : ranges) {
+        r.first = std::clamp(r.first, 0, count);
+        r.last = std::clamp(r.last, 0, count);
+        if (r.first >= r.last) continue;
+        if (kept > 0 && r.first <= ranges[kept - 1].last) {
+            ranges[kept - 1].last = std::max(ranges[kept - 1].last, r.last);
+        } else {
+            ranges[kept++] = r;
+        }
+    }
+    ranges.resize(kept);
+    return ranges;
+}
+
 // The form of every signal a run holds: `count` samples with
 // SAMPLE_MARGIN zero values before sample 0 and after the last sample,
 // all zero when allocated. Owns its memory.

@@ -43,6 +43,10 @@ SampleSpan load_source_window(SampleSpan input, GrainBuffer& grain, int mark, in
     return window;
 }
 
+// The view of `input` that holds the samples [mark - P, mark + P) the
+// grain of a mark of period P is cut from.
+SampleSpan grain_view(const SampleSource& input, int mark, int P) { return input.view_holding(mark - P, mark + P); }
+
 // The half length H = trunc(P f) of a grain of period P at scale f, and
 // the length trunc(2 P f) of its window.
 int grain_half(int P, double f) { return static_cast<int>(static_cast<double>(P) * f); }
@@ -313,7 +317,7 @@ bool cut_lanes(const SampleSource& input, SectionScratch& scratch, const LaneCut
     for (int g = 0; g < SINC_LANES; ++g) {
         const int mark = g < count ? cuts[g].mark : 0;
         const int P = g < count ? cuts[g].P : 0;
-        const SampleSpan view = input.view_holding(mark - P, mark + P);
+        const SampleSpan view = grain_view(input, mark, P);
         offset[g] = (view.origin - base) + mark;
         const SourcePart part = source_in_view(view, mark, P);
         first[g] = part.first;
@@ -358,13 +362,12 @@ double synthesize_section(const SampleSource& input, const AnalysisResult& analy
                           int S, int Ls, SampleSpan output, int Lo, double p0, SectionScratch& scratch) {
     const double f = grain_scale(note);
     const double limit = static_cast<double>(Lo) + OUTPUT_TAIL;
-    // The view that holds a mark's grain.
-    auto grain_view = [&](int mark, int P) { return input.view_holding(mark - P, mark + P); };
     if (f == 1.0 || !scratch.side_by_side) {
         return walk_section(
             analysis, note, S, Ls, output.end, Lo, p0, f,
             [&](const PitchMarkEntry& entry) {
-                extract_grain(grain_view(entry.position, entry.period), scratch, entry.position, entry.period, f);
+                const int mark = entry.position;
+                extract_grain(grain_view(input, mark, entry.period), scratch, mark, entry.period, f);
             },
             [&](int H, double t) { overlap_add_grain(output, scratch.grain, H, p0, limit, t); });
     }
@@ -390,7 +393,7 @@ double synthesize_section(const SampleSource& input, const AnalysisResult& analy
             // Without the memory for the lanes, one grain at a time.
             if (next_lay == 0 || lays[next_lay - 1].cut != lay.cut) {
                 const LaneCut& cut = cuts[lay.cut];
-                extract_grain(grain_view(cut.mark, cut.P), scratch, cut.mark, cut.P, f);
+                extract_grain(grain_view(input, cut.mark, cut.P), scratch, cut.mark, cut.P, f);
             }
             overlap_add_grain(output, scratch.grain, lay.H, p0, limit, lay.t);
         }

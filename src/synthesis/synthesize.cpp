@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "base/error_log.h"
 #include "base/failure_summary.h"
@@ -81,7 +82,9 @@ std::vector<SampleRange> samples_the_grains_read(const AnalysisResult& analysis,
     const SampleRange hull = samples_the_note_reads(analysis, note, sample_count);
     // The one range, when the walks cannot be had (a note that fails, or
     // no memory for the list).
-    auto hull_only = [&] { return hull.first < hull.last ? std::vector<SampleRange>{hull} : std::vector<SampleRange>{}; };
+    auto hull_only = [&] {
+        return hull.first < hull.last ? std::vector<SampleRange>{hull} : std::vector<SampleRange>{};
+    };
     const long long length = note_buffer_length(note);
     if (length < 0) return hull_only();
     try {
@@ -95,20 +98,7 @@ std::vector<SampleRange> samples_the_grains_read(const AnalysisResult& analysis,
             const Section& b = sections.vowel;
             section_reads(analysis, note, b.S, b.Ls, output_end, b.Lo, p1, reads);
         }
-        std::sort(reads.begin(), reads.end(),
-                  [](const SampleRange& x, const SampleRange& y) { return x.first < y.first; });
-        std::vector<SampleRange> merged;
-        for (SampleRange r : reads) {
-            r.first = std::clamp(r.first, 0, sample_count);
-            r.last = std::clamp(r.last, 0, sample_count);
-            if (r.first >= r.last) continue;
-            if (!merged.empty() && r.first <= merged.back().last) {
-                merged.back().last = std::max(merged.back().last, r.last);
-            } else {
-                merged.push_back(r);
-            }
-        }
-        return merged;
+        return merged_ranges(std::move(reads), sample_count);
     } catch (const std::bad_alloc&) {
         return hull_only();
     }

@@ -295,9 +295,9 @@ bool read_frames(std::FILE* file, const WavFormat& format, int start, int end, s
         if (wanted[next].first >= static_cast<long long>(first) + FRAMES_PER_READ) {
             // A whole read's worth of frames nobody wants: past them.
             const int skip_to = std::min(wanted[next].first, end);
-            if (!seek_relative(file, static_cast<std::int64_t>(skip_to - first) * static_cast<std::int64_t>(frame_bytes))) {
-                return false;
-            }
+            const std::int64_t skipped =
+                static_cast<std::int64_t>(skip_to - first) * static_cast<std::int64_t>(frame_bytes);
+            if (!seek_relative(file, skipped)) return false;
             first = skip_to;
             continue;
         }
@@ -391,23 +391,13 @@ int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> range
     if (source == nullptr) return 0;
     std::vector<SampleRange> wanted;
     try {
-        std::vector<SampleRange> sorted(ranges.begin(), ranges.end());
-        std::sort(sorted.begin(), sorted.end(),
-                  [](const SampleRange& a, const SampleRange& b) { return a.first < b.first; });
-        for (const SampleRange& r : sorted) {
-            const int first = std::max(r.first, 0);
-            const int last = std::min(r.last, input.samples.count());
-            if (first >= last) continue;
-            if (!wanted.empty() && first <= wanted.back().last) {
-                wanted.back().last = std::max(wanted.back().last, last);
-            } else {
-                wanted.push_back(SampleRange{first, last});
-            }
-        }
+        wanted = merged_ranges(std::vector<SampleRange>(ranges.begin(), ranges.end()), input.samples.count());
     } catch (const std::bad_alloc&) {
         // Without the list, every sample the ranges span.
         SampleRange hull{INT_MAX, INT_MIN};
-        for (const SampleRange& r : ranges) hull = SampleRange{std::min(hull.first, r.first), std::max(hull.last, r.last)};
+        for (const SampleRange& r : ranges) {
+            hull = SampleRange{std::min(hull.first, r.first), std::max(hull.last, r.last)};
+        }
         return decode_samples(input, hull.first, hull.last);
     }
     if (wanted.empty()) return 0;
@@ -426,15 +416,9 @@ int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> range
 
 int decode_sample_stretches(DecodedInput& input, std::vector<SampleRange> ranges, BulkArena* memory) {
     WavSource* source = input.source.get();
-    if (source == nullptr || ranges.empty()) return 0;
-    for (std::size_t k = 0; k < ranges.size(); ++k) {
-        const SampleRange r = ranges[k];
-        if (r.first < 0 || r.first >= r.last || r.last > input.samples.count() ||
-            (k > 0 && ranges[k - 1].last >= r.first)) {
-            // Not in the order stretches need: into the buffer, where any order does.
-            return decode_sample_ranges(input, ranges);
-        }
-    }
+    if (source == nullptr) return 0;
+    ranges = merged_ranges(std::move(ranges), input.samples.count());
+    if (ranges.empty()) return 0;
     SampleStretches stretches = SampleStretches::allocate_in(memory, ranges, input.samples.count());
     std::vector<double*> to;
     try {

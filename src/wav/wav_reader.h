@@ -76,12 +76,12 @@ int decode_samples(DecodedInput& input, int first, int last);
 // read. Returns 0.
 int decode_sample_ranges(DecodedInput& input, std::span<const SampleRange> ranges);
 
-// Decodes the samples of `ranges` (in increasing order, disjoint, inside
-// the buffer) into `input.stretches`, taken from `memory` when given (it
-// must outlive the input); the samples between them are neither decoded
-// nor, where the file allows, read. Without the memory for the stretches,
-// decodes the ranges into `input.samples` instead, as it does ranges out
-// of that order. Nothing when the input has no open file. Returns 0.
+// Decodes the samples of `ranges` (taken as decode_sample_ranges takes
+// them) into `input.stretches`, one stretch per joined range, taken from
+// `memory` when given (it must outlive the input); the samples between
+// them are neither decoded nor, where the file allows, read. Without the
+// memory for the stretches, decodes the ranges into `input.samples`
+// instead. Nothing when the input has no open file. Returns 0.
 int decode_sample_stretches(DecodedInput& input, std::vector<SampleRange> ranges, BulkArena* memory);
 
 // Decodes every sample not decoded yet and closes the file: after it the
